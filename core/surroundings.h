@@ -1,0 +1,98 @@
+// The narrow seams through which the scheduling core reaches the world: the
+// schedule list, the log pane, the clock, the message table, files and the
+// code page's next-character rule. The Windows front end implements them on
+// its controls and kernel calls; the tests implement them with fakes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "core/tuner_library.h"
+
+namespace quorvane {
+
+// Every list line, path, message and field text fits in this many bytes.
+inline constexpr std::size_t kTextCapacity = 1024;
+
+struct LocalTime {
+  int32_t year;
+  int32_t month;
+  int32_t day;
+  int32_t hour;
+  int32_t minute;
+  int32_t second;
+};
+
+class Clock {
+ public:
+  virtual LocalTime Now() = 0;
+
+ protected:
+  ~Clock() = default;
+};
+
+// The sorted list that holds the schedule entries while the program runs.
+class ScheduleList {
+ public:
+  virtual int32_t Count() = 0;
+  // Copies line `index`, cut to the buffer and NUL-terminated; a line that
+  // does not exist reads as empty.
+  virtual void GetLine(int32_t index, std::span<char> buffer) = 0;
+  virtual void DeleteLine(int32_t index) = 0;
+  // Inserts the line at its place in the list's sort order.
+  virtual void AddLine(const char* line) = 0;
+
+ protected:
+  ~ScheduleList() = default;
+};
+
+class LogPane {
+ public:
+  // Copies the pane's text, cut to buffer.size() - 1 bytes and NUL-terminated.
+  virtual void ReadText(std::span<char> buffer) = 0;
+  virtual void ReplaceText(const char* text) = 0;
+
+ protected:
+  ~LogPane() = default;
+};
+
+class MessageTable {
+ public:
+  // Copies string `id`, cut to the buffer and NUL-terminated; empty if absent.
+  virtual void Load(int32_t id, std::span<char> buffer) = 0;
+
+ protected:
+  ~MessageTable() = default;
+};
+
+using FileHandle = intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+class Files {
+ public:
+  // kNoFile when the file cannot be opened.
+  virtual FileHandle OpenForReading(const char* path) = 0;
+  // Truncates or makes the file; kNoFile on failure.
+  virtual FileHandle CreateAnew(const char* path) = 0;
+  // Bytes read at the current position; 0 at the end, on error or for kNoFile.
+  virtual int32_t Read(FileHandle file, std::span<char> buffer) = 0;
+  virtual void MoveBack(FileHandle file, int32_t distance) = 0;
+  // True only when every byte was written.
+  virtual bool Write(FileHandle file, std::span<const char> bytes) = 0;
+  // True when the written bytes have reached the disk.
+  virtual bool Flush(FileHandle file) = 0;
+  virtual void Close(FileHandle file) = 0;
+  // Puts `from` in place of `to` in one step, replacing it if present.
+  virtual bool Replace(const char* from, const char* to) = 0;
+  virtual void Remove(const char* path) = 0;
+
+ protected:
+  ~Files() = default;
+};
+
+// The code page's next-character rule (CharNextA): the position of the
+// character after the one at `text`, never past the terminating NUL.
+using NextCharRule = const char* (*)(const char* text);
+
+}  // namespace quorvane
