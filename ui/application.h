@@ -1,0 +1,22 @@
+// The program's single instances: what lives for the whole run of the one
+// user-interface thread.
+#pragma once
+
+#include <windows.h>
+
+#include "core/surroundings.h"
+#include "core/task_slots.h"
+#include "core/tuner_library.h"
+
+struct Application {
+  HINSTANCE instance;
+  quorvane::TunerLibrary tuner;
+  quorvane::SchedulerState scheduler;
+  // Kept from initialisation as the tray icon's tip.
+  char caption[quorvane::kTextCapacity];
+  char schedulePath[quorvane::kTextCapacity];
+  // Sent to every top-level window when the notification area (re)starts.
+  UINT taskbarCreatedMessage;
+};
+
+extern Application g_application;

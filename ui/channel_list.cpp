@@ -1,0 +1,47 @@
+#include "ui/channel_list.h"
+
+#include "core/schedule_file.h"
+#include "core/text_format.h"
+#include "resources/resource_ids.h"
+#include "ui/win32_surroundings.h"
+
+namespace {
+
+constexpr int kFirstTerrestrialChannel = 13;
+constexpr int kLastTerrestrialChannel = 62;
+constexpr int kFirstCableChannel = 36;
+constexpr int kLastCableChannel = 63;
+
+void AddChannel(HWND channelBox, const char* text) {
+  SendMessageA(channelBox, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+}
+
+}  // namespace
+
+void LoadChannelFile(HWND dialog) {
+  char exePath[quorvane::kTextCapacity];
+  char path[quorvane::kTextCapacity];
+  if (GetModuleFileNameA(nullptr, exePath, sizeof exePath) == 0) return;
+  if (!quorvane::ChannelFilePath(exePath, AnsiNextChar, path)) return;
+  Win32Files files;
+  const quorvane::FileHandle file = files.OpenForReading(path);
+  if (file == quorvane::kNoFile) return;
+  const HWND channelBox = GetDlgItem(dialog, IDC_CHANNEL);
+  char line[quorvane::kTextCapacity];
+  while (quorvane::ReadLine(files, file, line) != 0) AddChannel(channelBox, line);
+  files.Close(file);
+}
+
+void AddGeneratedChannels(HWND dialog) {
+  const HWND channelBox = GetDlgItem(dialog, IDC_CHANNEL);
+  char text[16];
+  for (int32_t channel = kFirstTerrestrialChannel; channel <= kLastTerrestrialChannel; ++channel) {
+    quorvane::FormatText(text, "@%02d", {channel});
+    AddChannel(channelBox, text);
+  }
+  for (int32_t channel = kFirstCableChannel; channel <= kLastCableChannel; ++channel) {
+    quorvane::FormatText(text, "@C%02d", {channel});
+    AddChannel(channelBox, text);
+  }
+  SendMessageA(channelBox, CB_SETCURSEL, 0, 0);
+}

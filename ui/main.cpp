@@ -1,0 +1,54 @@
+// Program entry: bind the tuner library, run the tray dialog, release.
+#include <windows.h>
+
+#include "core/schedule_file.h"
+#include "resources/resource_ids.h"
+#include "tuner/tuner_binding.h"
+#include "ui/application.h"
+#include "ui/main_dialog.h"
+#include "ui/win32_surroundings.h"
+
+Application g_application;
+
+namespace {
+
+void ShowLibraryLoadFailure() {
+  char text[quorvane::kTextCapacity];
+  LoadStringA(g_application.instance, IDS_LIBRARY_LOAD_FAILED, text, sizeof text);
+  MessageBoxA(nullptr, text, nullptr, MB_ICONERROR);
+}
+
+void FindSchedulePath() {
+  char exePath[quorvane::kTextCapacity] = {};
+  GetModuleFileNameA(nullptr, exePath, sizeof exePath);
+  quorvane::ScheduleFilePath(exePath, AnsiNextChar, g_application.schedulePath);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  g_application.instance = instance;
+  if (!BindTunerLibrary(g_application.tuner)) {
+    ShowLibraryLoadFailure();
+    return 0;
+  }
+  FindSchedulePath();
+  g_application.taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+
+  const HWND dialog = CreateDialogParamA(instance, "MAIN", nullptr, MainDialogProc, 0);
+  if (dialog == nullptr) {
+    ReleaseTunerLibrary(g_application.tuner);
+    return 1;
+  }
+  ShowWindow(dialog, SW_HIDE);
+  UpdateWindow(dialog);
+
+  MSG message = {};
+  // GetMessage answers -1 on error; looping on it would spin forever.
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  ReleaseTunerLibrary(g_application.tuner);
+  return static_cast<int>(message.wParam);
+}

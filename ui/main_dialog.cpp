@@ -1,0 +1,206 @@
+#include "ui/main_dialog.h"
+
+#include <shellapi.h>
+
+#include "core/due_events.h"
+#include "core/schedule_file.h"
+#include "core/task_slots.h"
+#include "core/text_format.h"
+#include "resources/resource_ids.h"
+#include "ui/application.h"
+#include "ui/channel_list.h"
+#include "ui/form_commands.h"
+#include "ui/win32_surroundings.h"
+
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "first-version NOTIFYICONDATAA layout");
+#endif
+
+namespace {
+
+constexpr UINT_PTR kTickTimer = 0;
+constexpr UINT kTickMilliseconds = 1000;
+constexpr UINT kTrayIconId = 0;
+constexpr char kIconName[] = "ICON";
+
+constexpr int kFirstOfferedYear = 2008;
+constexpr int kLastOfferedYear = 2099;
+
+struct DateTimeGroup {
+  int year, month, day, hour, minute, second;
+};
+constexpr DateTimeGroup kStartGroup = {IDC_START_YEAR, IDC_START_MONTH,  IDC_START_DAY,
+                                       IDC_START_HOUR, IDC_START_MINUTE, IDC_START_SECOND};
+constexpr DateTimeGroup kEndGroup = {IDC_END_YEAR, IDC_END_MONTH,  IDC_END_DAY,
+                                     IDC_END_HOUR, IDC_END_MINUTE, IDC_END_SECOND};
+
+HICON LoadProgramIcon() {
+  return LoadIconA(g_application.instance, kIconName);
+}
+
+void FillNumberBox(HWND dialog, int id, const char* format, int32_t first, int32_t last) {
+  const HWND box = GetDlgItem(dialog, id);
+  char text[16];
+  for (int32_t value = first; value <= last; ++value) {
+    quorvane::FormatText(text, format, {value});
+    SendMessageA(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+  }
+  SendMessageA(box, CB_SETCURSEL, 0, 0);
+}
+
+void FillDateTimeGroup(HWND dialog, const DateTimeGroup& group) {
+  FillNumberBox(dialog, group.year, "%d", kFirstOfferedYear, kLastOfferedYear);
+  FillNumberBox(dialog, group.month, "%02d", 1, 12);
+  FillNumberBox(dialog, group.day, "%02d", 1, 31);
+  FillNumberBox(dialog, group.hour, "%02d", 0, 23);
+  FillNumberBox(dialog, group.minute, "%02d", 0, 59);
+  FillNumberBox(dialog, group.second, "%02d", 0, 59);
+}
+
+void SetNumberText(HWND dialog, int id, const char* format, int32_t value) {
+  char text[16];
+  quorvane::FormatText(text, format, {value});
+  SetDlgItemTextA(dialog, id, text);
+}
+
+void ShowTimeInGroup(HWND dialog, const DateTimeGroup& group, const SYSTEMTIME& now) {
+  SetNumberText(dialog, group.year, "%d", now.wYear);
+  SetNumberText(dialog, group.month, "%02d", now.wMonth);
+  SetNumberText(dialog, group.day, "%02d", now.wDay);
+  SetNumberText(dialog, group.hour, "%02d", now.wHour);
+  SetNumberText(dialog, group.minute, "%02d", now.wMinute);
+  SetNumberText(dialog, group.second, "%02d", now.wSecond);
+}
+
+void AddTrayIcon(HWND dialog) {
+  NOTIFYICONDATAA icon = {};
+  icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  icon.hWnd = dialog;
+  icon.uID = kTrayIconId;
+  icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  icon.uCallbackMessage = WM_TRAYNOTIFY;
+  icon.hIcon = LoadProgramIcon();
+  lstrcpynA(icon.szTip, g_application.caption, sizeof icon.szTip);
+  Shell_NotifyIconA(NIM_ADD, &icon);
+}
+
+void RemoveTrayIcon(HWND dialog) {
+  NOTIFYICONDATAA icon = {};
+  icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  icon.hWnd = dialog;
+  icon.uID = kTrayIconId;
+  Shell_NotifyIconA(NIM_DELETE, &icon);
+}
+
+void OnTimerTick(HWND dialog) {
+  DialogSurroundings surroundings(dialog);
+  quorvane::OnTick(g_application.scheduler, surroundings.world());
+}
+
+void OnCommand(HWND dialog, WORD control, WORD notification) {
+  switch (control) {
+    case IDC_BROWSE:
+      BrowseForFile(dialog);
+      break;
+    case IDC_SCHEDULE_LIST:
+      if (notification == LBN_SELCHANGE) ShowSelectedEntry(dialog);
+      break;
+    case IDC_ADD:
+      AddEntryFromForm(dialog);
+      break;
+    case IDC_DELETE:
+      DeleteSelectedEntry(dialog);
+      break;
+    case IDC_EXIT:
+      QuitApplication(dialog);
+      break;
+    default:
+      break;
+  }
+}
+
+void OnTrayNotify(HWND dialog, LPARAM mouseMessage) {
+  if (mouseMessage == WM_LBUTTONDOWN) {
+    RestoreFromTray(dialog);
+  } else if (mouseMessage == WM_RBUTTONDOWN) {
+    QuitApplication(dialog);
+  }
+}
+
+}  // namespace
+
+void InitMainDialog(HWND dialog) {
+  quorvane::ResetTaskSlots(g_application.scheduler.tasks);
+  GetWindowTextA(dialog, g_application.caption, sizeof g_application.caption);
+  SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadProgramIcon()));
+  SetWindowPos(dialog, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  LoadChannelFile(dialog);
+  FillDateTimeGroup(dialog, kStartGroup);
+  FillDateTimeGroup(dialog, kEndGroup);
+  AddGeneratedChannels(dialog);
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  ShowTimeInGroup(dialog, kStartGroup, now);
+  ShowTimeInGroup(dialog, kEndGroup, now);
+  HideToTray(dialog);
+  DialogSurroundings surroundings(dialog);
+  quorvane::LoadScheduleFile(surroundings.list(), surroundings.world().files,
+                             g_application.schedulePath);
+  quorvane::ComputeNextEvent(g_application.scheduler, surroundings.list());
+  SetTimer(dialog, kTickTimer, kTickMilliseconds, nullptr);
+}
+
+void HideToTray(HWND dialog) {
+  ShowWindow(dialog, SW_HIDE);
+  AddTrayIcon(dialog);
+}
+
+void RestoreFromTray(HWND dialog) {
+  RemoveTrayIcon(dialog);
+  ShowWindow(dialog, SW_SHOW);
+}
+
+void QuitApplication(HWND dialog) {
+  KillTimer(dialog, kTickTimer);
+  quorvane::StopAllTasks(g_application.scheduler.tasks, g_application.tuner);
+  DialogSurroundings surroundings(dialog);
+  quorvane::SaveScheduleFile(surroundings.list(), surroundings.world().files,
+                             g_application.schedulePath);
+  RestoreFromTray(dialog);
+  DestroyWindow(dialog);
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      InitMainDialog(dialog);
+      return 0;
+    case WM_COMMAND:
+      OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+      return 0;
+    case WM_SYSCOMMAND:
+      if (wParam != SC_MINIMIZE) return 0;
+      HideToTray(dialog);
+      return 1;
+    case WM_TIMER:
+      OnTimerTick(dialog);
+      return 0;
+    case WM_TRAYNOTIFY:
+      OnTrayNotify(dialog, lParam);
+      return 0;
+    case WM_CLOSE:
+      QuitApplication(dialog);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  // A restarted notification area has lost the icon of a hidden program,
+  // which could then be neither shown nor quit.
+  if (message == g_application.taskbarCreatedMessage && message != 0 && !IsWindowVisible(dialog)) {
+    AddTrayIcon(dialog);
+  }
+  return 0;
+}

@@ -1,0 +1,15 @@
+// The one dialog of the program: the form, the schedule list, the activity
+// log and the buttons, living in the notification area.
+#pragma once
+
+#include <windows.h>
+
+// The private message the tray icon sends to the dialog.
+inline constexpr UINT WM_TRAYNOTIFY = WM_USER + 1;
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+void InitMainDialog(HWND dialog);
+void HideToTray(HWND dialog);
+void RestoreFromTray(HWND dialog);
+void QuitApplication(HWND dialog);

@@ -1,0 +1,129 @@
+#include "ui/win32_surroundings.h"
+
+#include "resources/resource_ids.h"
+#include "ui/application.h"
+
+namespace {
+
+HANDLE ToHandle(quorvane::FileHandle file) {
+  return reinterpret_cast<HANDLE>(file);
+}
+
+quorvane::FileHandle FromHandle(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? quorvane::kNoFile
+                                        : reinterpret_cast<quorvane::FileHandle>(handle);
+}
+
+int CapacityOf(std::span<char> buffer) {
+  return buffer.size() > 0x7fffffffu ? 0x7fffffff : static_cast<int>(buffer.size());
+}
+
+void ClearBuffer(std::span<char> buffer) {
+  if (!buffer.empty()) buffer[0] = '\0';
+}
+
+}  // namespace
+
+int32_t ListBoxScheduleList::Count() {
+  const LRESULT count = SendMessageA(listBox_, LB_GETCOUNT, 0, 0);
+  return count == LB_ERR ? 0 : static_cast<int32_t>(count);
+}
+
+void ListBoxScheduleList::GetLine(int32_t index, std::span<char> buffer) {
+  ClearBuffer(buffer);
+  const WPARAM item = static_cast<WPARAM>(index);
+  const LRESULT length = SendMessageA(listBox_, LB_GETTEXTLEN, item, 0);
+  // LB_GETTEXT has no capacity argument: never hand it a buffer too small.
+  if (length == LB_ERR || static_cast<std::size_t>(length) >= buffer.size()) return;
+  SendMessageA(listBox_, LB_GETTEXT, item, reinterpret_cast<LPARAM>(buffer.data()));
+}
+
+void ListBoxScheduleList::DeleteLine(int32_t index) {
+  SendMessageA(listBox_, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+}
+
+void ListBoxScheduleList::AddLine(const char* line) {
+  SendMessageA(listBox_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+}
+
+void EditLogPane::ReadText(std::span<char> buffer) {
+  ClearBuffer(buffer);
+  SendMessageA(edit_, WM_GETTEXT, static_cast<WPARAM>(CapacityOf(buffer)),
+               reinterpret_cast<LPARAM>(buffer.data()));
+}
+
+void EditLogPane::ReplaceText(const char* text) {
+  SendMessageA(edit_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+quorvane::LocalTime LocalClock::Now() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
+void ResourceMessageTable::Load(int32_t id, std::span<char> buffer) {
+  ClearBuffer(buffer);
+  LoadStringA(instance_, static_cast<UINT>(id), buffer.data(), CapacityOf(buffer));
+}
+
+quorvane::FileHandle Win32Files::OpenForReading(const char* path) {
+  return FromHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+quorvane::FileHandle Win32Files::CreateAnew(const char* path) {
+  return FromHandle(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+int32_t Win32Files::Read(quorvane::FileHandle file, std::span<char> buffer) {
+  if (file == quorvane::kNoFile) return 0;
+  DWORD read = 0;
+  const DWORD wanted = static_cast<DWORD>(CapacityOf(buffer));
+  if (!ReadFile(ToHandle(file), buffer.data(), wanted, &read, nullptr)) return 0;
+  return static_cast<int32_t>(read);
+}
+
+void Win32Files::MoveBack(quorvane::FileHandle file, int32_t distance) {
+  SetFilePointer(ToHandle(file), -distance, nullptr, FILE_CURRENT);
+}
+
+bool Win32Files::Write(quorvane::FileHandle file, std::span<const char> bytes) {
+  DWORD written = 0;
+  const DWORD size = static_cast<DWORD>(bytes.size());
+  return WriteFile(ToHandle(file), bytes.data(), size, &written, nullptr) && written == size;
+}
+
+bool Win32Files::Flush(quorvane::FileHandle file) {
+  return FlushFileBuffers(ToHandle(file));
+}
+
+void Win32Files::Close(quorvane::FileHandle file) {
+  if (file != quorvane::kNoFile) CloseHandle(ToHandle(file));
+}
+
+bool Win32Files::Replace(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+void Win32Files::Remove(const char* path) {
+  DeleteFileA(path);
+}
+
+const char* AnsiNextChar(const char* text) {
+  return CharNextA(text);
+}
+
+DialogSurroundings::DialogSurroundings(HWND dialog)
+    : list_(GetDlgItem(dialog, IDC_SCHEDULE_LIST)),
+      log_(GetDlgItem(dialog, IDC_LOG)),
+      messages_(g_application.instance),
+      world_{list_,
+             log_,
+             clock_,
+             messages_,
+             files_,
+             AnsiNextChar,
+             g_application.tuner,
+             g_application.schedulePath} {}
