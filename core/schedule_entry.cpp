@@ -17,7 +17,8 @@ int32_t WrapToSigned(uint32_t value) {
 void CopyCut(std::string_view text, std::span<char> buffer) {
   if (buffer.empty()) return;
   const std::size_t length = text.size() < buffer.size() ? text.size() : buffer.size() - 1;
-  std::memcpy(buffer.data(), text.data(), length);
+  // An empty view may hold a null pointer, which memcpy must not be given.
+  if (length != 0) std::memcpy(buffer.data(), text.data(), length);
   buffer[length] = '\0';
 }
 
@@ -119,7 +120,7 @@ bool ComposeEntryLine(std::span<const std::string_view, kEntryFieldCount> fields
   for (std::string_view field : fields) {
     if (!first) buffer[at++] = kFieldSeparator;
     first = false;
-    std::memcpy(buffer.data() + at, field.data(), field.size());
+    if (!field.empty()) std::memcpy(buffer.data() + at, field.data(), field.size());
     at += field.size();
   }
   buffer[at] = '\0';
