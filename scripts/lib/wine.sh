@@ -1,0 +1,90 @@
+# shellcheck shell=bash
+# Wine and Xvfb helpers for the scripts in scripts/. Sourced; defines
+# functions only. Only 64-bit Wine is used: wine64 runs the x86_64 build.
+
+QUORVANE_WINE64=${QUORVANE_WINE64:-/usr/lib/wine/wine64}
+# The server binary itself: Debian's wineserver wrapper adds -p0, which would
+# defeat -p.
+QUORVANE_WINESERVER=${QUORVANE_WINESERVER:-/usr/lib/wine/wineserver64}
+
+# Quiet Wine that does not offer to install Mono or Gecko.
+quorvane_wine_env() {
+  export WINEDEBUG=${WINEDEBUG:--all}
+  export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+}
+
+# Runs wine64 in the Japanese locale (ANSI code page 932). The locale is set
+# for Wine only: bash would warn that ja_JP.UTF-8 is not generated.
+quorvane_wine() {
+  env LC_ALL=ja_JP.UTF-8 "$QUORVANE_WINE64" "$@"
+}
+
+# Creates a Wine prefix at $1 unless one is there, and waits until Wine has
+# written it completely. Output goes to $1.log.
+quorvane_prepare_prefix() {
+  local prefix=$1
+  [[ -f $prefix/system.reg ]] && return 0
+  mkdir -p "$prefix"
+  if ! WINEPREFIX=$prefix quorvane_wine wineboot -i </dev/null >"$prefix.log" 2>&1 ||
+    ! WINEPREFIX=$prefix "$QUORVANE_WINESERVER" -w || [[ ! -f $prefix/system.reg ]]; then
+    echo "error: could not create the Wine prefix $prefix:" >&2
+    cat "$prefix.log" >&2
+    return 1
+  fi
+}
+
+# Starts a wineserver for the prefix $1 that stays $2 seconds after its last
+# client (forever without $2), detached from our output: a server started by
+# a program instead would inherit the caller's pipes (CTest's among them) and
+# hold them open. One wineboot then starts Wine's own services, also
+# detached. Nothing happens when a server for the prefix is running already.
+quorvane_start_wineserver() {
+  local prefix=$1 linger=${2:-} status=0
+  WINEPREFIX=$prefix "$QUORVANE_WINESERVER" "-p$linger" </dev/null >/dev/null 2>&1 || status=$?
+  case $status in
+    0) WINEPREFIX=$prefix quorvane_wine wineboot </dev/null >/dev/null 2>&1 ;;
+    2) ;; # already running
+    *)
+      echo "error: wineserver did not start for $prefix (status $status)" >&2
+      return 1
+      ;;
+  esac
+}
+
+# Ends every Wine process of the prefix $1 and its server.
+quorvane_stop_wineserver() {
+  WINEPREFIX=$1 "$QUORVANE_WINESERVER" -k >/dev/null 2>&1 || true
+  WINEPREFIX=$1 "$QUORVANE_WINESERVER" -w >/dev/null 2>&1 || true
+}
+
+# Starts Xvfb on the first free display from :100 on and exports DISPLAY;
+# QUORVANE_XVFB_PID is its process id.
+quorvane_start_xvfb() {
+  local n pid tries
+  for ((n = 100; n < 200; n++)); do
+    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    pid=$!
+    for ((tries = 0; tries < 100; tries++)); do
+      if xdpyinfo -display ":$n" >/dev/null 2>&1; then
+        export DISPLAY=":$n"
+        QUORVANE_XVFB_PID=$pid
+        return 0
+      fi
+      kill -0 "$pid" 2>/dev/null || break # lost the display to someone else
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  echo "error: could not start Xvfb" >&2
+  return 1
+}
+
+quorvane_stop_xvfb() {
+  if [[ -n ${QUORVANE_XVFB_PID:-} ]]; then
+    kill "$QUORVANE_XVFB_PID" 2>/dev/null || true
+    wait "$QUORVANE_XVFB_PID" 2>/dev/null || true
+    QUORVANE_XVFB_PID=
+  fi
+}

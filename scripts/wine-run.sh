@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs a Windows program with its arguments under 64-bit Wine and exits with
+# its exit code: the emulator through which CTest runs the cross-built tests.
+#
+# With WINEPREFIX set, as scripts/test.sh does after preparing a prefix and a
+# server, it runs the program there. Without it, it uses a prefix in the build
+# tree the program belongs to (wine-prefix/, created on first use) and a
+# server that lingers a minute after the last test, so that
+# `ctest --preset win64` works by hand too. Tests that open windows need an X
+# display (DISPLAY; e.g. `Xvfb :99 & export DISPLAY=:99`).
+set -euo pipefail
+
+if [[ $# -lt 1 ]]; then
+  echo "usage: wine-run.sh PROGRAM.exe [ARGUMENT...]" >&2
+  exit 2
+fi
+
+# shellcheck source=scripts/lib/wine.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/wine.sh"
+quorvane_wine_env
+
+if [[ -z ${WINEPREFIX:-} ]]; then
+  tree=$(cd "$(dirname "$1")" && pwd)
+  while [[ $tree != / && ! -f $tree/CMakeCache.txt ]]; do
+    tree=$(dirname "$tree")
+  done
+  if [[ ! -f $tree/CMakeCache.txt ]]; then
+    tree=${XDG_CACHE_HOME:-$HOME/.cache}/quorvane-scheduler
+    mkdir -p "$tree"
+  fi
+  export WINEPREFIX=$tree/wine-prefix
+  # Tests may start in parallel: one of them creates the prefix and the
+  # server, the others wait for it. Wine's processes must not inherit the
+  # lock, or they would hold it for as long as they live.
+  {
+    flock 9
+    quorvane_prepare_prefix "$WINEPREFIX" 9>&-
+    quorvane_start_wineserver "$WINEPREFIX" 60 9>&-
+  } 9>"$tree/wine-prefix.lock"
+fi
+
+exec env LC_ALL=ja_JP.UTF-8 "$QUORVANE_WINE64" "$@"
