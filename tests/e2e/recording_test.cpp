@@ -75,8 +75,10 @@ TEST(Recording, StartedAndStoppedByTheClock) {
   // Counted from now that the dialog is up, however slowly it started.
   const int64_t startMs = (NowEpochMs() / 1000 + 3) * 1000;
   const int64_t endMs = startMs + 3000;
+  // A station name in the channel text makes a Japanese default name, which
+  // the recording file must be created under.
   const std::vector<std::string> fields =
-      FormFields(LocalTimeAt(startMs), LocalTimeAt(endMs), "@27", "");
+      FormFields(LocalTimeAt(startMs), LocalTimeAt(endMs), Cp932(u8"みなと総合テレビ @27"), "");
   const std::string line = JoinFields(fields);
   s.FillForm(fields);
   s.Click(IDC_ADD);
