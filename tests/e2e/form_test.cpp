@@ -14,17 +14,6 @@ constexpr int kFormIds[14] = {IDC_START_YEAR,   IDC_START_MONTH,  IDC_START_DAY,
                               IDC_END_DAY,      IDC_END_HOUR,     IDC_END_MINUTE, IDC_END_SECOND,
                               IDC_CHANNEL,      IDC_FILE_NAME};
 
-SYSTEMTIME At(int year, int month, int day, int hour, int minute, int second) {
-  SYSTEMTIME t{};
-  t.wYear = static_cast<WORD>(year);
-  t.wMonth = static_cast<WORD>(month);
-  t.wDay = static_cast<WORD>(day);
-  t.wHour = static_cast<WORD>(hour);
-  t.wMinute = static_cast<WORD>(minute);
-  t.wSecond = static_cast<WORD>(second);
-  return t;
-}
-
 std::vector<std::string> FormTexts(const Session& s) {
   std::vector<std::string> texts;
   for (int id : kFormIds) texts.push_back(s.Text(id));

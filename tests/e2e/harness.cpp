@@ -146,6 +146,17 @@ int64_t NowEpochMs() {
   return (ticks - kEpochOffset) / 10000;
 }
 
+SYSTEMTIME At(int year, int month, int day, int hour, int minute, int second) {
+  SYSTEMTIME t{};
+  t.wYear = static_cast<WORD>(year);
+  t.wMonth = static_cast<WORD>(month);
+  t.wDay = static_cast<WORD>(day);
+  t.wHour = static_cast<WORD>(hour);
+  t.wMinute = static_cast<WORD>(minute);
+  t.wSecond = static_cast<WORD>(second);
+  return t;
+}
+
 SYSTEMTIME LocalTimeAt(int64_t epochMs) {
   const uint64_t ticks = static_cast<uint64_t>(epochMs * 10000 + kEpochOffset);
   FILETIME utc{static_cast<DWORD>(ticks & 0xffffffffu), static_cast<DWORD>(ticks >> 32)};

@@ -64,6 +64,8 @@ bool WaitUntil(const std::function<bool()>& pred, int timeoutMs);
 // Time: milliseconds since the Unix epoch, and local wall-clock times.
 int64_t NowEpochMs();
 SYSTEMTIME LocalTimeAt(int64_t epochMs);
+// A local time from its date and time fields.
+SYSTEMTIME At(int year, int month, int day, int hour, int minute, int second);
 // "YYYY/MM/DD hh:mm:ss", the form of the log's time stamps; compares in time
 // order as text.
 std::string StampText(const SYSTEMTIME& t);

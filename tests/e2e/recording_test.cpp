@@ -17,17 +17,6 @@ constexpr const char* kSave = "Quorvane_SaveFile";
 constexpr const char* kKeepAlive = "Quorvane_UpdateTimeout";
 constexpr const char* kStop = "Quorvane_Stop";
 
-SYSTEMTIME At(int year, int month, int day, int hour, int minute, int second) {
-  SYSTEMTIME t{};
-  t.wYear = static_cast<WORD>(year);
-  t.wMonth = static_cast<WORD>(month);
-  t.wDay = static_cast<WORD>(day);
-  t.wHour = static_cast<WORD>(hour);
-  t.wMinute = static_cast<WORD>(minute);
-  t.wSecond = static_cast<WORD>(second);
-  return t;
-}
-
 auto Named(const char* name) {
   return [name](const JournalCall& call) { return call.name == name; };
 }
