@@ -1,113 +1,54 @@
 #!/usr/bin/env bash
 # Checks of the built Windows binaries that need no Windows to run:
-#
 #   check-binary.sh imports   OBJDUMP FILE         only Windows' own DLLs are imported
 #   check-binary.sh exports   OBJDUMP FILE NAME... exactly these undecorated names are exported
-#   check-binary.sh resources WINDRES FILE         dialog "MAIN", icon "ICON", strings 100-107
-#
-# OBJDUMP and WINDRES are the MinGW tools of the file's architecture. Exits 0
-# when the check holds, 1 with a reason when not, 2 on a usage error.
+#   check-binary.sh resources WINDRES FILE         dialog MAIN, icon ICON, strings 100-107
+# Exits 0 when the check holds, 1 with a reason when not, 2 on a usage error.
 set -euo pipefail
-
 fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
+[[ $# -ge 3 ]] || { sed -n '2,6p' "$0" >&2 && exit 2; }
+command=$1 tool=$2 file=$3
+shift 3
+[[ -f $file ]] || fail "no such file: $file"
 
-usage() {
-  sed -n '2,8p' "$0" >&2
-  exit 2
-}
-
-# DLLs that ship with every Windows; anything else (libstdc++, libgcc,
-# libwinpthread, ...) would have to travel beside the program.
-windows_dll() {
-  case "${1,,}" in
-    kernel32.dll | user32.dll | gdi32.dll | shell32.dll | comdlg32.dll | advapi32.dll) return 0 ;;
-    comctl32.dll | ws2_32.dll | ole32.dll | shlwapi.dll | msvcrt.dll | ucrtbase.dll) return 0 ;;
-    api-ms-win-crt-*.dll | api-ms-win-core-*.dll) return 0 ;;
-    *) return 1 ;;
-  esac
-}
-
-check_imports() {
-  local objdump=$1 file=$2 dump dll bad=0
-  dump=$("$objdump" -p "$file") || fail "$objdump cannot read $file"
-  mapfile -t dlls < <(sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' <<<"$dump")
-  [[ ${#dlls[@]} -gt 0 ]] || fail "$file imports nothing (not a PE image?)"
-  for dll in "${dlls[@]}"; do
-    if windows_dll "$dll"; then
-      echo "ok: $dll"
-    else
-      echo "not a Windows DLL: $dll" >&2
-      bad=1
-    fi
-  done
-  [[ $bad -eq 0 ]] || fail "$file needs DLLs that Windows does not ship"
-  echo "PASS: $(basename "$file") imports only Windows DLLs"
-}
-
-check_exports() {
-  local objdump=$1 file=$2 dump
-  shift 2
-  [[ $# -gt 0 ]] || usage
-  dump=$("$objdump" -p "$file") || fail "$objdump cannot read $file"
-  local actual expected
-  actual=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' \
-    <<<"$dump" | LC_ALL=C sort)
-  expected=$(printf '%s\n' "$@" | LC_ALL=C sort)
-  echo "exports of $(basename "$file"):"
-  # shellcheck disable=SC2001 # indents every line
-  sed 's/^/  /' <<<"$actual"
-  if [[ $actual != "$expected" ]]; then
-    diff <(echo "$expected") <(echo "$actual") | sed -n 's/^< /missing: /p; s/^> /unexpected: /p'
-    fail "$file does not export exactly the expected names"
-  fi
-  echo "PASS: $(basename "$file") exports exactly $# undecorated names"
-}
-
-# windres writes non-ASCII text as L"\x958b..." escapes; turn those (and
-# octal NULs) back into UTF-8, showing a NUL as the two characters \0.
-decode_escapes() {
-  local line
-  while IFS= read -r line; do
-    if [[ $line == *'L"'* ]]; then
-      line=$(sed -E 's/\\000/\\\\0/g; s/\\x([0-9a-f]{4})/\\u\1/g' <<<"$line")
-      LC_ALL=C.UTF-8 printf '%b\n' "$line"
-    else
+case $command in
+  imports)
+    dlls=$("$tool" -p "$file" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p')
+    [[ -n $dlls ]] || fail "$file imports nothing (not a PE image?)"
+    # DLLs that ship with every Windows; anything else (libstdc++, libgcc,
+    # libwinpthread, ...) would have to travel beside the program.
+    windows='kernel32|user32|gdi32|shell32|comdlg32|advapi32|comctl32|ws2_32|ole32|shlwapi|msvcrt'
+    foreign=$(grep -viE "^($windows|ucrtbase|api-ms-win-(crt|core)-.*)\.dll$" <<<"$dlls" || true)
+    [[ -z $foreign ]] || fail "$file needs DLLs that Windows does not ship: ${foreign//$'\n'/ }"
+    ;;
+  exports)
+    actual=$("$tool" -p "$file" |
+      sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' | LC_ALL=C sort)
+    diff <(printf '%s\n' "$@" | LC_ALL=C sort) <(echo "$actual") ||
+      fail "$file does not export exactly $* (<: missing, >: unexpected)"
+    ;;
+  resources)
+    # The parts checked, as windres writes them back, each headed by the
+    # language in effect (written only where it changes); non-ASCII text
+    # turned from L"\x958b" escapes into UTF-8, a NUL shown as \0.
+    found=$("$tool" -J coff -O rc -i "$file" | awk '
+      /^LANGUAGE / { language = $0 }
+      /^"MAIN" DIALOG|^"ICON" 14 / { print language; keep = 1 }
+      /^  10[0-7], / { if (!strings++) print language; print }
+      keep { sub(/[ \t]*\/\*.*/, ""); if (/[^ ]/) print }
+      /^END$/ { keep = 0 }' | while IFS= read -r line; do
+      if [[ $line == *'L"'* ]]; then
+        line=$(sed -E 's/\\000/\\\\0/g; s/\\x([0-9a-f]{4})/\\u\1/g' <<<"$line")
+        line=$(LC_ALL=C.UTF-8 printf '%b' "$line")
+      fi
       printf '%s\n' "$line"
-    fi
-  done
-}
-
-# One resource as windres shows it, from its "Name:" comment to its END,
-# headed by the language in effect for it (windres writes LANGUAGE only
-# where it changes).
-resource_block() {
-  local rc=$1 name=$2
-  awk -v name="$name" '
-    /^LANGUAGE / { lang = $0; next }
-    /^   Name: / { found = ($0 == "   Name: " name ".  */") }
-    found { body = body $0 "\n" }
-    found && /^END$/ { printf "%s\n%s", lang, body; exit }
-  ' <<<"$rc"
-}
-
-check_resources() {
-  local windres=$1 file=$2 rc
-  rc=$("$windres" -J coff -O rc -i "$file" | decode_escapes) || fail "$windres cannot read $file"
-
-  local dialog
-  dialog=$(resource_block "$rc" '"MAIN"')
-  [[ -n $dialog ]] || fail "no dialog \"MAIN\" in $file"
-  # The template as the resource compiler writes it back; styles are the
-  # numeric sums of the window, dialog and control style flags.
-  local expected_dialog
-  expected_dialog=$(
-    cat <<'EOF'
+    done)
+    # Styles are the numeric sums of the window, dialog and control flags.
+    diff -u --label expected --label found - <(echo "$found") <<'EOF_RC' ||
 LANGUAGE 17, 1
-   Name: "MAIN".  */
-
 "MAIN" DIALOG 0, 0, 256, 208
 STYLE 0x80ca10c2
 CAPTION "Quorvane Scheduler"
@@ -138,29 +79,7 @@ BEGIN
   CONTROL L"削除", 152, "BUTTON", 0x50010000, 60, 188, 48, 14
   CONTROL L"終了", 153, "BUTTON", 0x50010000, 200, 188, 48, 14
 END
-EOF
-  )
-  if [[ $dialog != "$expected_dialog" ]]; then
-    diff -u --label expected --label found <(echo "$expected_dialog") <(echo "$dialog") || true
-    fail "dialog \"MAIN\" differs from the expected template"
-  fi
-  echo "ok: dialog \"MAIN\" with its 24 controls"
-
-  local icon
-  icon=$(resource_block "$rc" '"ICON"')
-  grep -q '^LANGUAGE 17, 1$' <<<"$icon" || fail "icon \"ICON\" is not in Japanese"
-  grep -q '^"ICON" 14 /\* RT_GROUP_ICON \*/' <<<"$icon" || fail "no icon \"ICON\" in $file"
-  grep -q '"\\040\\040\\020\\000", 1, 4,' <<<"$icon" ||
-    fail "icon \"ICON\" is not one 32x32 16-colour image: $icon"
-  echo "ok: icon \"ICON\", 32x32, 16 colours"
-
-  local strings expected_strings
-  # Strings 96 to 111 make up block 7 of the string table.
-  strings=$(resource_block "$rc" 7)
-  grep -q '^LANGUAGE 17, 1$' <<<"$strings" || fail "strings 100-107 are not in Japanese"
-  strings=$(grep -E '^  1[0-9][0-9], ' <<<"$strings" || true)
-  expected_strings=$(
-    cat <<'EOF'
+LANGUAGE 17, 1
   100, L"QuorvaneControl.dllのロードに失敗しました"
   101, L"タスクが多すぎます。"
   102, L"チューナマネージャがみつかりません。"
@@ -169,29 +88,15 @@ EOF
   105, L"タスク%dを停止できませんでした。"
   106, L"タスク%dを停止しました。"
   107, L"TS2ファイル (*.ts2)\0*.ts2\0全てのファイル\0*.*\0"
-EOF
-  )
-  if [[ $strings != "$expected_strings" ]]; then
-    diff -u --label expected --label found <(echo "$expected_strings") <(echo "$strings") || true
-    fail "the message strings differ from the expected ones"
-  fi
-  echo "ok: strings 100-107"
-  echo "PASS: $(basename "$file") holds dialog MAIN, icon ICON and strings 100-107"
-}
-
-[[ $# -ge 3 ]] || usage
-command=$1
-shift
-[[ -f $2 ]] || fail "no such file: $2"
-case $command in
-  imports)
-    [[ $# -eq 2 ]] || usage
-    check_imports "$@"
+LANGUAGE 17, 1
+"ICON" 14
+BEGIN
+   0, 1, 1,
+    "\040\040\020\000", 1, 4, 0x2e8L, 1
+END
+EOF_RC
+      fail "$file lacks the expected dialog MAIN, 32x32 16-colour icon ICON or strings 100-107"
     ;;
-  exports) check_exports "$@" ;;
-  resources)
-    [[ $# -eq 2 ]] || usage
-    check_resources "$@"
-    ;;
-  *) usage ;;
+  *) fail "unknown check: $command" ;;
 esac
+echo "PASS: $command of $(basename "$file")"
