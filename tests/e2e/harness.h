@@ -1,183 +1,347 @@
-// End-to-end harness: runs the real QuorvaneScheduler.exe and drives it the
-// way a user's clicks and typing would, only through window messages.
-//
-// How a test drives the program:
-// - Every test gets a fresh folder (work\<test>-<pid> beside this executable)
-//   holding copies of QuorvaneScheduler.exe and of the stand-in
-//   QuorvaneControl.dll, and whatever CHANNEL.TXT or QuorvaneScheduler.ini the
-//   test writes beforehand. The program starts there (CreateProcessA, that
-//   folder as current directory) with the stand-in's switches in its
-//   environment; the stand-in appends every call to journal.txt in the folder.
-// - The dialog is found by the process id (EnumWindows and
-//   GetWindowThreadProcessId), never by its caption alone: tests run in
-//   parallel, each with its own program.
-// - Typing is WM_SETTEXT on the combo and edit boxes; a button click is
-//   WM_COMMAND with BN_CLICKED; selecting a schedule line is LB_SETCURSEL
-//   followed by the LBN_SELCHANGE notification; tray clicks are the icon's
-//   callback message (WM_USER + 1) with WM_LBUTTONDOWN or WM_RBUTTONDOWN.
-// - Wine 8 hands LB_GETTEXT and CB_GETLBTEXT back as UTF-16 to an ANSI caller
-//   in another process, so list items are read wide and converted to the ANSI
-//   code page. The log pane's length is asked with WM_GETTEXTLENGTH.
-// - Whether the tray icon exists is asked with Shell_NotifyIconA(NIM_MODIFY),
-//   which succeeds only while the icon is there.
-// - Every wait is a short poll (50 ms) with a deadline of a few seconds.
-// - Under Wine the harness turns off window-manager handling for the prefix
-//   (Xvfb has no manager to answer, and each hide or show would wait 2 s), and
-//   CTest runs it through wine-run-e2e.sh, which keeps CTest's pipe away from
-//   the Wine desktop process the program starts.
-// - When a test ends, passed or not, the program is killed if still running
-//   and the folder removed (QUORVANE_E2E_KEEP=1 keeps those of failed tests).
+// End-to-end harness: each test runs the real program in a folder of its own
+// (work\<test>-<pid>) and drives its dialog with window messages, as a user's
+// typing and clicks would; the stand-in library journals every call there.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h.
+#include <shellapi.h>
 
-#include <cstdint>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
-#include <optional>
+#include <regex>
+#include <sstream>
 #include <string>
-#include <string_view>
-#include <utility>
 #include <vector>
+
+#include "resources/resource_ids.h"
 
 namespace e2e {
 
-inline constexpr const char* kProgramName = "QuorvaneScheduler.exe";
-inline constexpr const char* kLibraryName = "QuorvaneControl.dll";
-inline constexpr const char* kScheduleName = "QuorvaneScheduler.ini";
-inline constexpr const char* kChannelName = "CHANNEL.TXT";
-inline constexpr const char* kJournalName = "journal.txt";
-inline constexpr UINT kTrayMessage = WM_USER + 1;
-inline constexpr int kPollMs = 50;
+constexpr UINT kTrayMessage = WM_USER + 1;
+constexpr const char* kSchedule = "QuorvaneScheduler.ini";
+// The current directory of every program started: a folder of its own, so
+// that every test also shows that the program finds its files beside itself.
+const std::string kElsewhere = "elsewhere\\";
 
-// Built files, as Windows paths (a Linux path /x/y becomes Z:\x\y).
-std::string ProgramPath();
-std::string LibraryPath();
-std::string LackingLibraryPath();
-
-// Text in code page 932 from UTF-8 source text.
-std::string Cp932(std::u8string_view text);
-std::string WideToAnsi(std::wstring_view text);
-
-// Polls pred every kPollMs until it holds or timeoutMs has passed.
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs);
-
-// Time: milliseconds since the Unix epoch, and local wall-clock times.
-int64_t NowEpochMs();
-SYSTEMTIME LocalTimeAt(int64_t epochMs);
-// A local time from its date and time fields.
-SYSTEMTIME At(int year, int month, int day, int hour, int minute, int second);
-// "YYYY/MM/DD hh:mm:ss", the form of the log's time stamps; compares in time
-// order as text.
-std::string StampText(const SYSTEMTIME& t);
-
-// One call recorded by the stand-in library.
-struct JournalCall {
-  int64_t ms = 0;
-  std::string name;  // "Quorvane_SaveFile", ..., or "#autostop"
-  std::vector<std::string> args;
-  std::optional<std::string> result;  // text after '='
-  std::vector<std::string> extra;     // fields after the result
+// The expected texts and those the program shows are code page 932 bytes.
+// Without a window manager (Xvfb) Wine makes every hide or show of a managed
+// window wait 2 s for one; a process reads the setting when it starts.
+class WineSetUp : public ::testing::Environment {
+  void SetUp() override {
+    ASSERT_EQ(GetACP(), 932u) << "run under Wine with LC_ALL=ja_JP.UTF-8";
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", "Managed", REG_SZ, "N", 2);
+  }
 };
-std::vector<JournalCall> ParseJournal(std::string_view text);
-// The value of "handle=<n>" among a SaveFile call's extra fields.
-std::optional<uint32_t> SavedHandle(const JournalCall& call);
+inline ::testing::Environment* const kWineSetUp =
+    ::testing::AddGlobalTestEnvironment(new WineSetUp);
 
-// Windows of another process.
-std::string ClassName(HWND window);
-std::string Caption(HWND window);
-std::vector<HWND> TopLevelWindows(DWORD processId);
-std::vector<HWND> ChildWindows(HWND parent);
+// A built file as a Windows path (/x/y is Z:\x\y); QUORVANE_E2E_<what> overrides.
+inline std::string Built(const std::string& what, const char* builtIn) {
+  const char* value = std::getenv(("QUORVANE_E2E_" + what).c_str());
+  std::string path = value != nullptr && *value != '\0' ? value : builtIn;
+  if (path.starts_with('/')) path = "Z:" + path;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
 
-// Control texts, read and written as the user would see and type them.
-std::string GetText(HWND control);
-void SetText(HWND control, const std::string& text);
-std::vector<std::string> ComboItems(HWND combo);
-std::vector<std::string> ListItems(HWND list);
+inline std::string Narrow(std::wstring_view wide) {
+  std::string text(wide.size() * 2, '\0');
+  text.resize(static_cast<size_t>(
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
+                          static_cast<int>(text.size()), nullptr, nullptr)));
+  return text;
+}
 
-bool TrayIconShown(HWND dialog);
-bool DeleteTrayIcon(HWND dialog);
+// UTF-8 source text in code page 932.
+inline std::string Cp932(std::u8string_view text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(
+      CP_UTF8, 0, reinterpret_cast<const char*>(text.data()), static_cast<int>(text.size()),
+      wide.data(), static_cast<int>(wide.size()))));
+  return Narrow(wide);
+}
 
-// Splits text at CR LF; a last piece without CR LF is kept unless empty.
-std::vector<std::string> CrLfLines(std::string_view text);
-std::string JoinCrLf(const std::vector<std::string>& lines);
-// Fourteen fields joined by TABs, as Add composes them.
-std::string JoinFields(const std::vector<std::string>& fields);
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  while (!done()) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(50);
+  }
+  return true;
+}
 
-struct LaunchOptions {
-  bool copyLibrary = true;
-  std::string librarySource;  // the stand-in unless set
-  // Stand-in switches, e.g. {"QUORVANE_STANDIN_REFUSE", "ping"}.
-  std::vector<std::pair<std::string, std::string>> environment;
-  // Subfolders of the test folder for the exe and the current directory;
-  // empty means the folder itself.
-  std::string exeFolder;
-  std::string currentFolder;
-  std::string commandTail;
-  WORD showState = SW_SHOWNORMAL;
+inline std::vector<std::string> Split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  for (size_t start = 0;;) {
+    const size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) return parts;
+    start = end + separator.size();
+  }
+}
+
+inline std::string Join(const std::vector<std::string>& parts, const std::string& separator) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : separator) + part;
+  return text;
+}
+
+inline std::vector<std::string> Cat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+inline std::string CrLf(const std::vector<std::string>& lines) {
+  return lines.empty() ? "" : Join(lines, "\r\n") + "\r\n";
+}
+
+struct Time {
+  int year, month, day, hour, minute, second;
 };
 
-// One test's folder and program. Destruction kills the program if it still
-// runs and removes the folder.
+constexpr uint64_t kUnixEpoch = 116444736000000000ULL;  // in FILETIME's 100 ns units
+
+inline int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+inline Time LocalAt(int64_t unixMs) {
+  const uint64_t ticks = static_cast<uint64_t>(unixMs) * 10000 + kUnixEpoch;
+  FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)}, local;
+  SYSTEMTIME t;
+  FileTimeToLocalFileTime(&utc, &local);
+  FileTimeToSystemTime(&local, &t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+// Six form fields; as text, later times sort after earlier ones.
+inline std::string TimeText(const Time& t) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%d\t%02d\t%02d\t%02d\t%02d\t%02d", t.year, t.month, t.day,
+                t.hour, t.minute, t.second);
+  return text;
+}
+
+// An entry line, the fourteen form fields joined as Add joins them.
+inline std::string Line(const Time& start, const Time& end, const std::string& channel,
+                        const std::string& fileName) {
+  return TimeText(start) + "\t" + TimeText(end) + "\t" + channel + "\t" + fileName;
+}
+
+inline std::string GetText(HWND window) {
+  // The length may count characters; leave room for double bytes.
+  std::string text(static_cast<size_t>(SendMessageA(window, WM_GETTEXTLENGTH, 0, 0)) * 2 + 16, 0);
+  SendMessageA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  return text.c_str();
+}
+
+// Wine 8 answers LB_GETTEXT and CB_GETLBTEXT from another process in UTF-16
+// whatever the caller, and overruns a short buffer.
+inline std::vector<std::string> Items(HWND box, bool listBox) {
+  std::vector<std::string> items;
+  const LRESULT count = SendMessageW(box, listBox ? LB_GETCOUNT : CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    std::wstring text(4096, L'\0');
+    text.resize(static_cast<size_t>(std::max<LRESULT>(
+        0, SendMessageW(box, listBox ? LB_GETTEXT : CB_GETLBTEXT, static_cast<WPARAM>(i),
+                        reinterpret_cast<LPARAM>(text.data())))));
+    items.push_back(Narrow(text));
+  }
+  return items;
+}
+
+struct Call {
+  int64_t ms;
+  std::string text;  // the journal line after its time
+};
+
 class Session {
  public:
-  Session();
-  ~Session();
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
+  Session() {
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    std::replace(name.begin(), name.end(), '/', '.');
+    folder_ = std::string(exe, std::strrchr(exe, '\\')) + "\\work\\" + name + "-" +
+              std::to_string(GetCurrentProcessId()) + "\\";
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_ + kElsewhere);
+  }
+  ~Session() {
+    if (process_.hProcess != nullptr) {
+      TerminateProcess(process_.hProcess, 99);
+      WaitForSingleObject(process_.hProcess, 5000);
+      CloseHandle(process_.hProcess);
+      CloseHandle(process_.hThread);
+    }
+    if (std::getenv("QUORVANE_E2E_KEEP") != nullptr && ::testing::Test::HasFailure()) return;
+    // The killed program may hold its files for a moment.
+    WaitUntil([&] {
+      std::error_code error;
+      std::filesystem::remove_all(folder_, error);
+      return !error;
+    });
+  }
 
-  const std::string& Folder() const { return folder_; }
-  std::string PathOf(const std::string& name) const;
-  void WriteFile(const std::string& name, std::string_view bytes) const;
-  std::optional<std::string> ReadFile(const std::string& name) const;
-  bool FileExists(const std::string& name) const;
-  bool RemoveFile(const std::string& name) const;
-  // The program's schedule file, "" when missing.
-  std::string Schedule() const;
+  std::string Path(const std::string& name) const { return folder_ + name; }
+  std::string Read(const std::string& name) const {
+    std::ostringstream bytes;
+    bytes << std::ifstream(Path(name), std::ios::binary).rdbuf();
+    return bytes.str();
+  }
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
 
-  // Copies the program (and library) and starts it; no waiting.
-  bool Launch(const LaunchOptions& options = {});
-  // Launch, then wait for the dialog and its tray icon.
-  bool Start(const LaunchOptions& options = {});
-  bool WaitForDialog(int timeoutMs = 15000);
-  // The main dialog of this process, if any exists now.
-  HWND FindMainDialog() const;
-  // A dialog of this process other than the main one (a message box, the
-  // open-file dialog).
-  HWND FindOtherDialog() const;
+  // Copies the program and the library (if any) in and starts it with the
+  // stand-in switches ("NAME=value"); no waiting.
+  bool Launch(const std::string& library, const std::vector<std::string>& switches = {}) {
+    const std::string exe = Path("QuorvaneScheduler.exe");
+    if (!CopyFileA(Built("PROGRAM", QUORVANE_E2E_PROGRAM).c_str(), exe.c_str(), FALSE) ||
+        (!library.empty() &&
+         !CopyFileA(library.c_str(), Path("QuorvaneControl.dll").c_str(), FALSE))) {
+      ADD_FAILURE() << "cannot copy the program or '" << library << "'";
+      return false;
+    }
+    // Ours without any stand-in switch, then the test's.
+    std::string environment;
+    const LPCH parent = GetEnvironmentStringsA();
+    for (const char* entry = parent; *entry != '\0'; entry += std::strlen(entry) + 1) {
+      if (std::strncmp(entry, "QUORVANE_STANDIN_", 17) != 0) environment.append(entry) += '\0';
+    }
+    FreeEnvironmentStringsA(parent);
+    for (const std::string& entry : switches) environment.append(entry) += '\0';
+    environment.append("QUORVANE_STANDIN_JOURNAL=" + Path("journal.txt")) += '\0';
+    environment += '\0';
+    // A show state and arguments the program must not heed.
+    std::string command = "\"" + exe + "\" /show";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, environment.data(),
+                        Path(kElsewhere).c_str(), &startup, &process_)) {
+      ADD_FAILURE() << "CreateProcessA: " << GetLastError();
+      return false;
+    }
+    return true;
+  }
+  // Launches, then waits for the dialog and its tray icon.
+  bool Start(const std::vector<std::string>& switches = {}) {
+    if (!Launch(Built("LIBRARY", QUORVANE_E2E_LIBRARY), switches)) return false;
+    WaitForInputIdle(process_.hProcess, 15000);
+    const bool up =
+        WaitUntil([&] { return (dialog = Find(true)) != nullptr && TrayIcon(); }, 15000);
+    if (!up) ADD_FAILURE() << "no dialog with a tray icon";
+    return up;
+  }
+  // The main dialog, or another one (a message box, the open-file dialog).
+  HWND Find(bool main) const {
+    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, "#32770", nullptr));) {
+      DWORD process = 0;
+      char caption[64] = {};
+      GetWindowThreadProcessId(window, &process);
+      GetWindowTextA(window, caption, sizeof caption);
+      if (process == process_.dwProcessId &&
+          (caption == std::string("Quorvane Scheduler")) == main) {
+        return window;
+      }
+    }
+    return nullptr;
+  }
+  // The exit code, or STILL_ACTIVE if the program is still running after timeoutMs.
+  DWORD Exit(int timeoutMs = 5000) const {
+    DWORD code = STILL_ACTIVE;
+    WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeoutMs));
+    GetExitCodeProcess(process_.hProcess, &code);
+    return code;
+  }
 
-  HWND Dialog() const { return dialog_; }
-  HWND Control(int id) const { return GetDlgItem(dialog_, id); }
-  DWORD ProcessId() const { return process_.dwProcessId; }
-  bool Running() const;
-  bool WaitForExit(int timeoutMs, DWORD* exitCode);
-
+  HWND Control(int id) const { return GetDlgItem(dialog, id); }
   std::string Text(int id) const { return GetText(Control(id)); }
-  void Type(int id, const std::string& text) const { SetText(Control(id), text); }
-  void Click(int id) const;
-  void PostClick(int id) const;
-  void SelectLine(int index) const;
-  void TrayClick(LPARAM button) const;
-  bool Visible() const { return IsWindowVisible(dialog_) != FALSE; }
-  bool TrayIcon() const { return TrayIconShown(dialog_); }
-  std::vector<std::string> ScheduleLines() const;
-  std::vector<std::string> LogLines() const;
-  // Fills the fourteen form fields in field order.
-  void FillForm(const std::vector<std::string>& fields) const;
+  void Type(int id, const std::string& text) const {
+    SendMessageA(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  void Click(int id) const { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+  // For a click whose answer runs a modal loop.
+  void Post(int id) const { PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+  void Tray(LPARAM mouse) const { SendMessageA(dialog, kTrayMessage, 0, mouse); }
+  bool Visible() const { return IsWindowVisible(dialog) != FALSE; }
+  // NIM_MODIFY without flags succeeds only while the icon exists; NIM_DELETE
+  // forgets it as a restarted notification area would.
+  bool TrayIcon(DWORD action = NIM_MODIFY) const {
+    NOTIFYICONDATAA icon{};
+    icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    icon.hWnd = dialog;
+    return Shell_NotifyIconA(action, &icon) != FALSE;
+  }
+  std::vector<std::string> Items(int id) const {
+    return e2e::Items(Control(id), id == IDC_SCHEDULE_LIST);
+  }
+  void Select(int index) const {
+    SendMessageA(Control(IDC_SCHEDULE_LIST), LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCHEDULE_LIST, LBN_SELCHANGE), 0);
+  }
+  // The form's fourteen fields as one line.
+  std::string Form() const {
+    std::string line = Text(kForm[0]);
+    for (int i = 1; i < 14; ++i) (line += '\t') += Text(kForm[i]);
+    return line;
+  }
+  void Fill(const std::string& line) const {
+    const std::vector<std::string> fields = Split(line, "\t");
+    for (size_t i = 0; i < 14; ++i) Type(kForm[i], fields.at(i));
+  }
+  // The log's messages, newest first; their stamps as TimeText go to *stamps.
+  std::vector<std::string> Log(std::vector<std::string>* stamps = nullptr) const {
+    static const std::regex kLine(R"(\*(\d{4})/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d) ([^\r\n]*)\r\n)");
+    std::vector<std::string> messages;
+    std::string rest = Text(IDC_LOG);
+    for (std::smatch m; std::regex_search(rest, m, kLine, std::regex_constants::match_continuous);
+         rest = m.suffix()) {
+      if (stamps != nullptr) stamps->push_back(Join({m[1], m[2], m[3], m[4], m[5], m[6]}, "\t"));
+      messages.push_back(m[7]);
+    }
+    if (!rest.empty()) messages.push_back("not a log line: " + rest);
+    return messages;
+  }
+  std::vector<Call> Journal() const {
+    std::vector<std::string> lines = Split(Read("journal.txt"), "\n");
+    lines.pop_back();  // empty, or a line still being written
+    std::vector<Call> calls;
+    for (const std::string& line : lines) {
+      calls.push_back({std::strtoll(line.c_str(), nullptr, 10), line.substr(line.find('\t') + 1)});
+    }
+    return calls;
+  }
+  // The calls' texts, without those starting with skip.
+  std::vector<std::string> Calls(const char* skip = nullptr) const {
+    std::vector<std::string> texts;
+    for (const Call& call : Journal()) {
+      if (skip == nullptr || !call.text.starts_with(skip)) texts.push_back(call.text);
+    }
+    return texts;
+  }
 
-  std::vector<JournalCall> Journal() const;
-  // Waits for a journal call satisfying pred; returns it.
-  std::optional<JournalCall> WaitForCall(const std::function<bool(const JournalCall&)>& pred,
-                                         int timeoutMs) const;
+  HWND dialog = nullptr;
 
  private:
-  void Kill();
+  static constexpr int kForm[14] = {
+      IDC_START_YEAR,   IDC_START_MONTH, IDC_START_DAY, IDC_START_HOUR, IDC_START_MINUTE,
+      IDC_START_SECOND, IDC_END_YEAR,    IDC_END_MONTH, IDC_END_DAY,    IDC_END_HOUR,
+      IDC_END_MINUTE,   IDC_END_SECOND,  IDC_CHANNEL,   IDC_FILE_NAME};
   std::string folder_;
   PROCESS_INFORMATION process_{};
-  HWND dialog_ = nullptr;
 };
-
-// The fourteen form fields of an entry running from start to end.
-std::vector<std::string> FormFields(const SYSTEMTIME& start, const SYSTEMTIME& end,
-                                    const std::string& channel, const std::string& fileName);
 
 }  // namespace e2e

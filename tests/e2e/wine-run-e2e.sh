@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The end-to-end tests' emulator: scripts/wine-run.sh with the test's standard
-# error in a file, replayed when the test ends. Wine hands a process's Unix
-# standard error on to every process it starts, and the program under test
-# starts Wine's desktop process, which outlives the test; were that CTest's
-# pipe, CTest would wait for the desktop to close it.
+# scripts/wine-run.sh with the test's standard error in a file, replayed at the
+# end: Wine hands it on to the desktop process the program starts, which
+# outlives the test, and CTest would wait for that to close its pipe.
 set -uo pipefail
 
 errors=$(mktemp "${TMPDIR:-/tmp}/quorvane-e2e.XXXXXX")
