@@ -1,234 +1,157 @@
+// Entry texts, the formatter, the activity log and the schedule file.
 #include "core/schedule_entry.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
-#include <cstring>
-#include <string>
-#include <string_view>
 
-#include "tests/fakes/surroundings_fakes.h"
+#include "core/activity_log.h"
+#include "core/schedule_file.h"
+#include "core/text_format.h"
+#include "tests/fakes/fakes.h"
 
 namespace quorvane {
 namespace {
 
 using fakes::Cp932Next;
+using Disk = std::map<std::string, std::string>;
 
-// Code page 932 characters whose trail byte is an ASCII mark.
-constexpr std::string_view kSmallA = "\x83\x40";     // 'ァ', trail '@'
-constexpr std::string_view kWideSpace = "\x81\x40";  // full-width space, trail '@'
-constexpr std::string_view kSo = "\x83\x5C";         // 'ソ', trail '\'
-constexpr std::string_view kHyou = "\x95\x5C";       // '表', trail '\'
-
-std::string Cat(std::initializer_list<std::string_view> parts) {
-  std::string text;
-  for (std::string_view part : parts) text += part;
-  return text;
-}
-
-TEST(GetField, SplitsOnTabsOnly) {
-  EXPECT_EQ(GetField("a\tbb\t\tc", 0), "a");
-  EXPECT_EQ(GetField("a\tbb\t\tc", 1), "bb");
-  EXPECT_EQ(GetField("a\tbb\t\tc", 2), "");
-  EXPECT_EQ(GetField("a\tbb\t\tc", 3), "c");
-  EXPECT_EQ(GetField("a\tbb\t\tc", 4), "");
-  EXPECT_EQ(GetField("no tab here", 0), "no tab here");
-  EXPECT_EQ(GetField("no tab here", 1), "");
-  EXPECT_EQ(GetField("", 0), "");
-  EXPECT_EQ(GetField("x\t", 1), "");
-}
-
-TEST(CopyField, CutsToTheBufferAndGivesEmptyForMissingFields) {
-  char buffer[4] = {'#', '#', '#', '#'};
-  CopyField("a\tlonger", 1, buffer);
-  EXPECT_STREQ(buffer, "lon");
-  CopyField("a\tlonger", 13, buffer);
-  EXPECT_STREQ(buffer, "");
-}
-
-TEST(GetField, TabInsideChannelTextShiftsTheFollowingFields) {
-  const std::string line = "2009\t01\t05\t21\t00\t00\t2009\t01\t05\t21\t54\t00\tNHK\t@27\tmine.ts2";
-  EXPECT_EQ(GetField(line, 12), "NHK");
-  EXPECT_EQ(GetField(line, 13), "@27");
-  EXPECT_EQ(GetField(line, 14), "mine.ts2");
-  const ChannelChoice choice = ParseChannelField(GetField(line, 12), Cp932Next);
-  EXPECT_EQ(choice.channel, 0);
-  EXPECT_EQ(choice.catvFlag, 0);
-}
-
-TEST(ParseDecimal, ReadsLeadingDigitsAndWrapsModulo2To32) {
-  const std::pair<std::string_view, int32_t> cases[] = {
-      {"", 0},
-      {"0", 0},
-      {"0042", 42},
-      {"123abc4", 123},
-      {" 5", 0},
-      {"-5", 0},
-      {"+5", 0},
-      {"x5", 0},
-      {"2147483647", INT32_MAX},
-      {"2147483648", INT32_MIN},
-      {"4294967295", -1},
-      {"4294967296", 0},
-      {"4294967297", 1},
-      {"99999999999", 1215752191},
+TEST(ScheduleEntry, FieldsDecimalsAndTimes) {
+  // A TAB typed into the channel shifts the later fields; field 15 is missing.
+  const std::string shifted = fakes::Entry(210000, 215400, "NHK\t@27\tmine.ts2");
+  EXPECT_EQ(GetField(shifted, kChannelField), "NHK");
+  EXPECT_EQ(GetField(shifted, kFileNameField), "@27");
+  EXPECT_EQ(GetField(shifted, 15), "");
+  const std::pair<std::string_view, int32_t> decimals[] = {
+      {"0042", 42}, {"123abc", 123}, {" 5", 0},         {"-5", 0},
+      {"+5", 0},    {"x5", 0},       {"4294967296", 0}, {"2147483648", INT32_MIN},
   };
-  for (const auto& [text, value] : cases) EXPECT_EQ(ParseDecimal(text), value) << text;
-}
-
-TEST(MinuteKey, IsLinearOnTwelveMonthsOf31Days) {
-  EXPECT_EQ(MinuteKey(0, 0, 0, 0, 1), 1);
-  EXPECT_EQ(MinuteKey(0, 0, 0, 1, 0), 60);
-  EXPECT_EQ(MinuteKey(0, 0, 1, 0, 0), 1440);
-  EXPECT_EQ(MinuteKey(0, 1, 0, 0, 0), 44640);
-  EXPECT_EQ(MinuteKey(1, 0, 0, 0, 0), 535680);
-  EXPECT_EQ(MinuteKey(2009, 1, 5, 7, 3), 2009 * 535680 + 44640 + 5 * 1440 + 7 * 60 + 3);
-}
-
-TEST(MinuteKey, OutOfRangeValuesCarry) {
-  EXPECT_EQ(MinuteKey(2009, 1, 5, 10, 75), MinuteKey(2009, 1, 5, 11, 15));
-  EXPECT_EQ(MinuteKey(2009, 1, 5, 24, 0), MinuteKey(2009, 1, 6, 0, 0));
-  EXPECT_EQ(MinuteKey(2009, 1, 32, 0, 0), MinuteKey(2009, 2, 1, 0, 0));
-  EXPECT_EQ(MinuteKey(2009, 13, 1, 0, 0), MinuteKey(2010, 1, 1, 0, 0));
-  // An impossible 31 February sorts between 28 February and 1 March.
-  EXPECT_LT(MinuteKey(2009, 2, 28, 0, 0), MinuteKey(2009, 2, 31, 0, 0));
-  EXPECT_LT(MinuteKey(2009, 2, 31, 0, 0), MinuteKey(2009, 3, 1, 0, 0));
-}
-
-TEST(TimeKey, SecondsBreakTiesAndEqualIsDue) {
+  for (const auto& [text, value] : decimals) EXPECT_EQ(ParseDecimal(text), value) << text;
   const TimeKey now = {MinuteKey(2009, 1, 5, 21, 0), 30};
-  EXPECT_TRUE(IsDue(now, now));
-  EXPECT_TRUE(IsDue({now.key, 29}, now));
+  EXPECT_TRUE(IsDue(now, now) && IsDue({now.key - 1, 59}, now));
   EXPECT_FALSE(IsDue({now.key, 31}, now));
-  EXPECT_TRUE(IsDue({now.key - 1, 59}, now));
-  EXPECT_FALSE(IsDue({now.key + 1, 0}, now));
-  EXPECT_TRUE(IsEarlier({5, 1}, {5, 2}));
-  EXPECT_FALSE(IsEarlier({5, 2}, {5, 2}));
-  EXPECT_TRUE(IsEarlier({4, 59}, {5, 0}));
-  // Second 60 never matches the clock; it comes due with the next minute.
-  EXPECT_FALSE(IsDue({now.key, 60}, {now.key, 59}));
-  EXPECT_TRUE(IsDue({now.key, 60}, {now.key + 1, 0}));
+  EXPECT_EQ(MinuteKey(2009, 1, 5, 10, 75), MinuteKey(2009, 1, 5, 11, 15));
+  // Year 4100 takes the key past INT32_MAX: it wraps negative and is due at once.
+  EXPECT_TRUE(IsDue(EntryStartKey("4100\t12\t31\t23\t59\t59"), now));
 }
 
-TEST(TimeKey, EntryKeysComeFromTheirOwnFields) {
-  const std::string line = "2009\t01\t05\t21\t00\t07\t2009\t01\t06\t02\t30\t09\tNHK@27\t";
-  const TimeKey start = EntryStartKey(line);
-  const TimeKey end = EntryEndKey(line);
-  EXPECT_EQ(start.key, MinuteKey(2009, 1, 5, 21, 0));
-  EXPECT_EQ(start.second, 7);
-  EXPECT_EQ(end.key, MinuteKey(2009, 1, 6, 2, 30));
-  EXPECT_EQ(end.second, 9);
-  EXPECT_TRUE(EntryStartKey("garbage") == (TimeKey{0, 0}));
-}
-
-TEST(TimeKey, HugeAndTwoDigitYearsAreDueAtOnce) {
-  const TimeKey now = {MinuteKey(2009, 1, 5, 21, 0), 0};
-  const TimeKey huge = EntryStartKey("4100\t12\t31\t23\t59\t59");
-  EXPECT_LT(huge.key, 0);
-  EXPECT_TRUE(IsDue(huge, now));
-  EXPECT_TRUE(IsDue(EntryStartKey("08\t12\t31\t23\t59\t59"), now));
-  EXPECT_FALSE(IsDue(EntryStartKey("2099\t01\t01\t00\t00\t00"), now));
-}
-
-struct ChannelCase {
-  std::string text;
-  int32_t channel;
-  int32_t catvFlag;
-};
-
-TEST(ParseChannelField, ReadsTheNumberAfterTheFirstAtSign) {
-  const ChannelCase cases[] = {
-      {"NHK@27", 27, 0},
-      {"@C40", 40, 1},
-      {"@c40", 0, 0},
-      {"@", 0, 0},
-      {"NHK 27", 0, 0},
-      {"", 0, 0},
-      {"A@12@C34", 12, 0},
-      {"@CC5", 0, 1},
-      // A trail byte 0x40 before the real '@' is no '@'.
-      {Cat({kSmallA, "@C13"}), 13, 1},
-      {Cat({"BS", kWideSpace, "@7"}), 7, 0},
-      {Cat({kSo, kHyou, "@5"}), 5, 0},
-      // The only 0x40 byte is a trail byte: there is no channel.
-      {Cat({kSmallA, "12"}), 0, 0},
-      {Cat({"x", kWideSpace, "C9"}), 0, 0},
-      // A lone lead byte at the end stops the walk there.
-      {"NHK\x83", 0, 0},
+TEST(ScheduleEntry, ChannelFollowsTheFirstWholeCharacterAt) {
+  // 0x83 '@' is one katakana.
+  const std::pair<std::string_view, std::pair<int32_t, int32_t>> cases[] = {
+      {"NHK@27", {27, 0}},  {"@C40", {40, 1}},      {"@c40", {0, 0}},    {"NHK 27", {0, 0}},
+      {"A@12@C3", {12, 0}}, {"\x83@@C13", {13, 1}}, {"\x83@12", {0, 0}},
   };
-  for (const ChannelCase& c : cases) {
-    const ChannelChoice choice = ParseChannelField(c.text, Cp932Next);
-    EXPECT_EQ(choice.channel, c.channel) << c.text;
-    EXPECT_EQ(choice.catvFlag, c.catvFlag) << c.text;
+  for (const auto& [text, expected] : cases) {
+    const ChannelChoice choice = ParseChannelField(text, Cp932Next);
+    EXPECT_EQ(std::pair(choice.channel, choice.catvFlag), expected) << text;
   }
 }
 
-// A name buffer of `size` bytes followed by a guard that must stay untouched.
-struct GuardedName {
-  static constexpr std::size_t kGuard = 64;
-  explicit GuardedName(std::size_t capacity) : size(capacity) { bytes.fill('\xA5'); }
-  std::span<char> Span() { return std::span(bytes.data(), size); }
-  std::string Text() const {
-    return std::string(bytes.data(), std::find(bytes.data(), bytes.data() + size, '\0'));
+TEST(ScheduleEntry, DefaultNameStaysInItsBufferAndEndsInTs2) {
+  for (const std::size_t length : {0u, 1016u, 1017u, 2000u}) {
+    std::string bytes(kTextCapacity + 8, '#');  // the last 8 guard the buffer
+    DefaultRecordingName("a\tb" + std::string(length, 'x'), std::span(bytes.data(), kTextCapacity));
+    EXPECT_EQ(bytes.substr(0, bytes.find('\0')),
+              ("a_b" + std::string(length, 'x')).substr(0, 1019) + ".ts2");
+    EXPECT_EQ(bytes.substr(kTextCapacity), "########");
   }
-  bool GuardIntact() const {
-    for (std::size_t i = size; i < bytes.size(); ++i) {
-      if (bytes[i] != '\xA5') return false;
-    }
-    return true;
-  }
-  std::size_t size;
-  std::array<char, kTextCapacity + kGuard> bytes;
-};
-
-TEST(DefaultRecordingName, TurnsTabsIntoUnderscoresAndAppendsTheExtension) {
-  GuardedName name(kTextCapacity);
-  DefaultRecordingName("2009\t01\t05\t21\t00\t00\t2009\t01\t05\t21\t54\t00\tNHK@27\t", name.Span());
-  EXPECT_EQ(name.Text(), "2009_01_05_21_00_00_2009_01_05_21_54_00_NHK@27_.ts2");
-  DefaultRecordingName("single", name.Span());
-  EXPECT_EQ(name.Text(), "single.ts2");
-  DefaultRecordingName("", name.Span());
-  EXPECT_EQ(name.Text(), ".ts2");
-  EXPECT_TRUE(name.GuardIntact());
 }
 
-TEST(DefaultRecordingName, AnOverlongLineIsCutAndStillEndsInTheExtension) {
-  for (const std::size_t length : {1019u, 1020u, 1023u, 2000u}) {
-    GuardedName name(kTextCapacity);
-    const std::string line(length, 'x');
-    DefaultRecordingName(line, name.Span());
-    const std::string text = name.Text();
-    ASSERT_LT(text.size(), kTextCapacity) << length;  // NUL inside the buffer
-    EXPECT_EQ(text, std::string(std::min<std::size_t>(length, 1019), 'x') + ".ts2") << length;
-    EXPECT_TRUE(name.GuardIntact()) << length;
-  }
-  GuardedName tiny(4);
-  DefaultRecordingName("abc", tiny.Span());
-  EXPECT_TRUE(tiny.GuardIntact());
-  EXPECT_EQ(tiny.Text(), "");
-}
-
-TEST(ComposeEntryLine, AcceptsUpTo1021BytesAndNoMore) {
-  std::array<std::string_view, kEntryFieldCount> fields = {
-      "2009", "01", "05", "21", "00", "00", "2009", "01", "05", "21", "54", "00", "NHK@27", {}};
+TEST(ScheduleEntry, ComposedLineFitsOneRead) {
+  std::array<std::string_view, kEntryFieldCount> fields{};
+  const std::string name(1009, 'n');  // with the 13 TABs: 1022 bytes
+  fields[kFileNameField] = std::string_view(name).substr(1);
   char line[kTextCapacity];
   ASSERT_TRUE(ComposeEntryLine(fields, line));
-  EXPECT_STREQ(line, "2009\t01\t05\t21\t00\t00\t2009\t01\t05\t21\t54\t00\tNHK@27\t");
-
-  std::size_t others = kEntryFieldCount - 1;
-  for (int i = 0; i < kChannelField; ++i) others += fields[static_cast<std::size_t>(i)].size();
-  others += fields[kChannelField].size();
-  const std::string name(1021 - others, 'n');
+  EXPECT_EQ(line, std::string(13, '\t') + name.substr(1));
   fields[kFileNameField] = name;
-  ASSERT_TRUE(ComposeEntryLine(fields, line));
-  EXPECT_EQ(std::strlen(line), 1021u);
-  EXPECT_EQ(GetField(line, kFileNameField), name);
-
-  const std::string longer = name + "n";
-  fields[kFileNameField] = longer;
   EXPECT_FALSE(ComposeEntryLine(fields, line));
   EXPECT_STREQ(line, "");
+}
+
+TEST(FormatText, LikeWsprintf) {
+  char text[64];
+  FormatText(text, "%d|%02d|%02d|%04d|%s|%d %02d|%d(%d,%d)",
+             {-7, 5, -5, -5, "abc", INT32_MIN, INT32_MIN, 1});
+  EXPECT_STREQ(text, "-7|05|-5|-005|abc|-2147483648 -2147483648|1(,)");
+  EXPECT_EQ(FormatText(std::span(text, 5), "ab%dcd", {123}), 4u);
+  EXPECT_EQ(std::string(text, 6), std::string("ab12\0|", 6));  // '|' is left from before
+}
+
+TEST(ActivityLog, CutsTheOldestTextOnWholeCharacters) {
+  // The due-event tests check the stamp and the order. Text and NUL stay
+  // within 32767 bytes, the oldest bytes go first, and 0x82 0xA0 goes whole.
+  fakes::FakeWorld w;
+  const std::string line = "*2009/01/05 07:03:09 m\r\n";
+  const std::size_t keep = 32767 - line.size() - 1;
+  for (const std::size_t as : {keep - 3, keep - 2}) {
+    w.log = "b" + std::string(as, 'a') + "\x82\xA0\x82\xA0";
+    AppendLog(w, w, Cp932Next, "m");
+    EXPECT_EQ(w.log, line + "b" + std::string(as, 'a') + (as == keep - 3 ? "\x82\xA0" : ""));
+  }
+}
+
+TEST(ScheduleFile, PathsStepOverDoubleByteCharacters) {
+  // 0x83 '\' is one katakana.
+  const std::tuple<decltype(&ScheduleFilePath), const char*, const char*> cases[] = {
+      {ScheduleFilePath, "C:\\dir\\sched.exe", "C:\\dir\\sched.ini"},
+      {ScheduleFilePath, "C:\\my.dir\\sched", "C:\\my.ini"},
+      {ChannelFilePath, "C:\\\x83\\\\x.exe", "C:\\\x83\\\\CHANNEL.TXT"},
+      {ChannelFilePath, "C:\\dir\\\x83\\x.exe", "C:\\dir\\CHANNEL.TXT"},
+  };
+  char path[kTextCapacity];
+  for (const auto& [rule, exe, expected] : cases) {
+    EXPECT_STREQ(rule(exe, Cp932Next, std::span(path)) ? path : "(refused)", expected);
+  }
+}
+
+TEST(ScheduleFile, ReadLineSplitsAtCrLfOnlyAroundThe1023ByteRead) {
+  const std::string a(1021, 'a'), b(1022, 'b'), c(1023, 'c');
+  const std::pair<std::string, std::string> cases[] = {
+      {"ab\ncd\r\nx\ry", "ab\ncd|x\ry|"},
+      {"abc\r", "abc\r|"},
+      {std::string("ab\r\nc\0d\r\nx", 10), "ab|c|"},
+      {a + "\r\nz\r\n", a + "|z|"},
+      {b + "\r\nz\r\n", b + "\r|\nz|"},  // the CR ends the read, its LF starts the next
+      {c + "\r\nz\r\n", c + "||z|"},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    fakes::FakeWorld w;
+    w.disk["in"] = bytes;
+    const FileHandle file = w.OpenForReading("in");
+    std::string lines;
+    for (char line[kTextCapacity]; ReadLine(w, file, line) != 0 && lines.size() < 5000;) {
+      lines += line + std::string("|");
+    }
+    EXPECT_EQ(lines, expected);
+  }
+}
+
+TEST(ScheduleFile, SaveAndLoadRoundTrip) {
+  fakes::FakeWorld w, loaded;
+  w.lines = {"b\tc", std::string(1021, 'z'), "\x83@27\t"};
+  w.disk["s.ini"] = std::string(5000, 'o');
+  ASSERT_TRUE(SaveScheduleFile(w, w, "s.ini"));
+  EXPECT_EQ(w.disk, (Disk{{"s.ini", "b\tc\r\n" + w.lines[1] + "\r\n\x83@27\t\r\n"}}));
+  LoadScheduleFile(loaded, w, "s.ini");
+  LoadScheduleFile(loaded, w, "absent.ini");
+  EXPECT_EQ(loaded.lines, w.lines);
+  w.lines.clear();
+  ASSERT_TRUE(SaveScheduleFile(w, w, "s.ini"));
+  EXPECT_EQ(w.disk, (Disk{{"s.ini", ""}}));
+}
+
+TEST(ScheduleFile, AFailedSaveLeavesTheOldFileAsItWas) {
+  // Create, four writes, flush and replace.
+  for (int step = 1; step <= 7; ++step) {
+    fakes::FakeWorld w;
+    w.lines = {"one", "two"};
+    w.disk["s.ini"] = "old\r\n";
+    w.failStep = step;
+    EXPECT_FALSE(SaveScheduleFile(w, w, "s.ini")) << step;
+    EXPECT_EQ(w.disk, (Disk{{"s.ini", "old\r\n"}})) << step;
+    EXPECT_EQ(w.openCount, 0) << step;
+  }
 }
 
 }  // namespace
