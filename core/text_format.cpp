@@ -46,27 +46,32 @@ std::size_t FormatText(std::span<char> buffer, const char* format,
       out.Put(*at);
       continue;
     }
-    const char* spec = at + 1;
+    const char* conversion = at + 1;
     char pad = ' ';
-    if (*spec == '0') {
+    if (*conversion == '0') {
       pad = '0';
-      ++spec;
+      ++conversion;
     }
     int width = 0;
-    while (*spec >= '0' && *spec <= '9') width = width * 10 + (*spec++ - '0');
-    if (*spec == 'd' || *spec == 's') {
+    // Wider than any buffer is pointless; the cap also keeps the sum in range.
+    constexpr int kWidestField = 1024;
+    while (*conversion >= '0' && *conversion <= '9') {
+      width = width * 10 + (*conversion++ - '0');
+      if (width > kWidestField) width = kWidestField;
+    }
+    if (*conversion == 'd' || *conversion == 's') {
       if (next != args.end()) {
-        if (*spec == 'd') {
+        if (*conversion == 'd') {
           PutNumber(out, next->number, width, pad);
         } else if (next->text != nullptr) {
           for (const char* text = next->text; *text != '\0'; ++text) out.Put(*text);
         }
         ++next;
       }
-      at = spec;
-    } else if (*spec == '%') {
+      at = conversion;
+    } else if (*conversion == '%') {
       out.Put('%');
-      at = spec;
+      at = conversion;
     } else {
       out.Put('%');  // not a conversion: kept as written
     }

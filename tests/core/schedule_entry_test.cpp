@@ -76,6 +76,8 @@ TEST(FormatText, LikeWsprintf) {
   EXPECT_STREQ(text, "-7|05|-5|-005|abc|-2147483648 -2147483648|1(,)");
   EXPECT_EQ(FormatText(std::span(text, 5), "ab%dcd", {123}), 4u);
   EXPECT_EQ(std::string(text, 6), std::string("ab12\0|", 6));  // '|' is left from before
+  // A width that would overflow an int is capped, not undefined.
+  EXPECT_EQ(FormatText(text, "%99999999999d", {7}), sizeof text - 1);
 }
 
 TEST(ActivityLog, CutsTheOldestTextOnWholeCharacters) {
