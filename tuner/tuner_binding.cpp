@@ -16,17 +16,6 @@ Fn EntryPoint(FARPROC address) {
   return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(address));
 }
 
-void ClearTunerLibrary(TunerLibrary& library) {
-  library.module = nullptr;
-  library.channelToFreq = nullptr;
-  library.managerActivate = nullptr;
-  library.saveFile = nullptr;
-  library.sendUdp = nullptr;
-  library.stop = nullptr;
-  library.updateTimeout = nullptr;
-  library.managerPing = nullptr;
-}
-
 // The folder of the running executable, without a trailing separator except
 // at a drive's root.
 bool ApplicationDirectory(char (&directory)[kPathCapacity]) {
@@ -52,7 +41,7 @@ bool ApplicationDirectory(char (&directory)[kPathCapacity]) {
 }  // namespace
 
 bool BindTunerLibrary(TunerLibrary& library) {
-  ClearTunerLibrary(library);
+  library = TunerLibrary{};
 
   // A file planted in the current directory (where relative recordings land,
   // or wherever the program was started from) must never stand in for the
@@ -92,7 +81,7 @@ void ReleaseTunerLibrary(TunerLibrary& library) {
   if (library.module != nullptr) {
     FreeLibrary(static_cast<HMODULE>(library.module));
   }
-  ClearTunerLibrary(library);
+  library = TunerLibrary{};
 }
 
 }  // namespace quorvane
