@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "core/schedule_entry.h"
-#include "core/schedule_file.h"
 #include "resources/resource_ids.h"
 #include "ui/application.h"
 #include "ui/win32_surroundings.h"
@@ -47,8 +46,7 @@ void AddEntryFromForm(HWND dialog) {
   DialogSurroundings surroundings(dialog);
   surroundings.list().AddLine(line);
   quorvane::ComputeNextEvent(g_application.scheduler, surroundings.list());
-  quorvane::SaveScheduleFile(surroundings.list(), surroundings.world().files,
-                             g_application.schedulePath);
+  surroundings.SaveSchedule();
 }
 
 void ShowSelectedEntry(HWND dialog) {
@@ -68,8 +66,7 @@ void DeleteSelectedEntry(HWND dialog) {
   DialogSurroundings surroundings(dialog);
   const LRESULT selected = SendDlgItemMessageA(dialog, IDC_SCHEDULE_LIST, LB_GETCURSEL, 0, 0);
   if (selected != LB_ERR) surroundings.list().DeleteLine(static_cast<int32_t>(selected));
-  quorvane::SaveScheduleFile(surroundings.list(), surroundings.world().files,
-                             g_application.schedulePath);
+  surroundings.SaveSchedule();
 }
 
 void BrowseForFile(HWND dialog) {

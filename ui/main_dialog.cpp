@@ -3,7 +3,6 @@
 #include <shellapi.h>
 
 #include "core/due_events.h"
-#include "core/schedule_file.h"
 #include "core/task_slots.h"
 #include "core/text_format.h"
 #include "resources/resource_ids.h"
@@ -72,11 +71,17 @@ void ShowTimeInGroup(HWND dialog, const DateTimeGroup& group, const SYSTEMTIME& 
   SetNumberText(dialog, group.second, "%02d", now.wSecond);
 }
 
-void AddTrayIcon(HWND dialog) {
+// The first-version layout, which every shell understands.
+NOTIFYICONDATAA TrayIconOf(HWND dialog) {
   NOTIFYICONDATAA icon = {};
   icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
   icon.hWnd = dialog;
   icon.uID = kTrayIconId;
+  return icon;
+}
+
+void AddTrayIcon(HWND dialog) {
+  NOTIFYICONDATAA icon = TrayIconOf(dialog);
   icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   icon.uCallbackMessage = WM_TRAYNOTIFY;
   icon.hIcon = LoadProgramIcon();
@@ -85,10 +90,7 @@ void AddTrayIcon(HWND dialog) {
 }
 
 void RemoveTrayIcon(HWND dialog) {
-  NOTIFYICONDATAA icon = {};
-  icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
-  icon.hWnd = dialog;
-  icon.uID = kTrayIconId;
+  NOTIFYICONDATAA icon = TrayIconOf(dialog);
   Shell_NotifyIconA(NIM_DELETE, &icon);
 }
 
@@ -144,8 +146,7 @@ void InitMainDialog(HWND dialog) {
   ShowTimeInGroup(dialog, kEndGroup, now);
   HideToTray(dialog);
   DialogSurroundings surroundings(dialog);
-  quorvane::LoadScheduleFile(surroundings.list(), surroundings.world().files,
-                             g_application.schedulePath);
+  surroundings.LoadSchedule();
   quorvane::ComputeNextEvent(g_application.scheduler, surroundings.list());
   SetTimer(dialog, kTickTimer, kTickMilliseconds, nullptr);
 }
@@ -164,8 +165,7 @@ void QuitApplication(HWND dialog) {
   KillTimer(dialog, kTickTimer);
   quorvane::StopAllTasks(g_application.scheduler.tasks, g_application.tuner);
   DialogSurroundings surroundings(dialog);
-  quorvane::SaveScheduleFile(surroundings.list(), surroundings.world().files,
-                             g_application.schedulePath);
+  surroundings.SaveSchedule();
   RestoreFromTray(dialog);
   DestroyWindow(dialog);
 }

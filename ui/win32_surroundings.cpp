@@ -1,5 +1,6 @@
 #include "ui/win32_surroundings.h"
 
+#include "core/schedule_file.h"
 #include "resources/resource_ids.h"
 #include "ui/application.h"
 
@@ -127,3 +128,11 @@ DialogSurroundings::DialogSurroundings(HWND dialog)
              AnsiNextChar,
              g_application.tuner,
              g_application.schedulePath} {}
+
+void DialogSurroundings::LoadSchedule() {
+  quorvane::LoadScheduleFile(list_, files_, world_.schedulePath);
+}
+
+void DialogSurroundings::SaveSchedule() {
+  quorvane::SaveScheduleFile(list_, files_, world_.schedulePath);
+}

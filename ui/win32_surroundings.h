@@ -63,6 +63,9 @@ class DialogSurroundings {
   explicit DialogSurroundings(HWND dialog);
   const quorvane::Surroundings& world() const { return world_; }
   ListBoxScheduleList& list() { return list_; }
+  // The schedule file of this run, read into or written from the list.
+  void LoadSchedule();
+  void SaveSchedule();
 
  private:
   ListBoxScheduleList list_;
