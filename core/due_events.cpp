@@ -75,7 +75,11 @@ void OnTick(SchedulerState& state, const Surroundings& world) {
       if (slot.handle != 0) world.tuner.updateTimeout(slot.handle);
     }
   }
-  if (IsDue(state.nextEvent, TimeKeyOf(world.clock.Now()))) RunDueEvents(state, world);
+  if (IsDue(state.nextEvent, TimeKeyOf(world.clock.Now()))) {
+    RunDueEvents(state, world);
+  } else if (state.scheduleStale != 0) {
+    SaveSchedule(state, world);
+  }
   state.busy = 0;
 }
 
@@ -100,7 +104,16 @@ void RunDueEvents(SchedulerState& state, const Surroundings& world) {
     StartTask(tasks, slot, line, world);
   }
   ComputeNextEvent(state, world.list);
-  SaveScheduleFile(world.list, world.files, world.schedulePath);
+  SaveSchedule(state, world);
+}
+
+void SaveSchedule(SchedulerState& state, const Surroundings& world) {
+  if (SaveScheduleFile(world.list, world.files, world.schedulePath)) {
+    state.scheduleStale = 0;
+    return;
+  }
+  if (state.scheduleStale == 0) LogMessage(world, IDS_SAVE_FAILED, {});
+  state.scheduleStale = 1;
 }
 
 }  // namespace quorvane

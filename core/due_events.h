@@ -18,7 +18,13 @@ struct Surroundings {
   const char* schedulePath;
 };
 
+// Every tick keeps running tasks alive, runs the due pass when the next event
+// has come and otherwise retries a save that failed.
 void OnTick(SchedulerState& state, const Surroundings& world);
 void RunDueEvents(SchedulerState& state, const Surroundings& world);
+
+// Saves the list. A failure marks the file stale, so that every tick tries
+// again, and is logged once for each run of failures.
+void SaveSchedule(SchedulerState& state, const Surroundings& world);
 
 }  // namespace quorvane

@@ -1,6 +1,7 @@
 #include "core/schedule_file.h"
 
 #include <cstring>
+#include <string_view>
 
 namespace quorvane {
 namespace {
@@ -9,6 +10,7 @@ constexpr char kScheduleExtension[] = "ini";
 constexpr char kChannelFileName[] = "CHANNEL.TXT";
 // The save is written here first and then moved over the schedule file.
 constexpr char kPendingSaveSuffix[] = ".new";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // Copies `prefixLength` bytes of `path` followed by `tail`; false if too long.
 bool JoinPath(const char* path, std::size_t prefixLength, const char* tail,
@@ -62,12 +64,19 @@ bool ChannelFilePath(const char* exePath, NextCharRule nextChar, std::span<char>
   return JoinPath(exePath, PrefixThroughLast(exePath, '\\', nextChar), kChannelFileName, buffer);
 }
 
-void LoadScheduleFile(ScheduleList& list, Files& files, const char* path) {
+void ReadLinesInto(LineSink& sink, Files& files, const char* path) {
   const FileHandle file = files.OpenForReading(path);
   if (file == kNoFile) return;
   char line[kTextCapacity];
-  while (ReadLine(files, file, line) != 0) list.AddLine(line);
+  const int32_t headLength = files.Read(file, std::span(line, kByteOrderMark.size()));
+  const std::string_view head(line, headLength > 0 ? static_cast<std::size_t>(headLength) : 0);
+  if (!head.empty() && head != kByteOrderMark) files.MoveBack(file, headLength);
+  while (ReadLine(files, file, line) != 0) sink.AddLine(line);
   files.Close(file);
+}
+
+void LoadScheduleFile(ScheduleList& list, Files& files, const char* path) {
+  ReadLinesInto(list, files, path);
 }
 
 bool SaveScheduleFile(ScheduleList& list, Files& files, const char* path) {

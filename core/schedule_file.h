@@ -20,7 +20,12 @@ bool ScheduleFilePath(const char* exePath, NextCharRule nextChar, std::span<char
 // The executable's directory with "CHANNEL.TXT" in place of its name.
 bool ChannelFilePath(const char* exePath, NextCharRule nextChar, std::span<char> buffer);
 
-// Appends the file's lines to the list. A missing file adds nothing.
+// Hands every line of the file to the sink. A UTF-8 byte-order mark at the
+// start, which some editors write, is skipped: the program never writes one.
+// A missing file gives nothing.
+void ReadLinesInto(LineSink& sink, Files& files, const char* path);
+
+// Appends the file's lines to the list.
 void LoadScheduleFile(ScheduleList& list, Files& files, const char* path);
 
 // Replaces the file with the list's lines. The lines go to a temporary file

@@ -32,16 +32,24 @@ class Clock {
   ~Clock() = default;
 };
 
+// Where the lines of a text file go as they are read.
+class LineSink {
+ public:
+  virtual void AddLine(const char* line) = 0;
+
+ protected:
+  ~LineSink() = default;
+};
+
 // The sorted list that holds the schedule entries while the program runs.
-class ScheduleList {
+// AddLine inserts a line at its place in the list's sort order.
+class ScheduleList : public LineSink {
  public:
   virtual int32_t Count() = 0;
   // Copies line `index`, cut to the buffer and NUL-terminated; a line that
   // does not exist reads as empty.
   virtual void GetLine(int32_t index, std::span<char> buffer) = 0;
   virtual void DeleteLine(int32_t index) = 0;
-  // Inserts the line at its place in the list's sort order.
-  virtual void AddLine(const char* line) = 0;
 
  protected:
   ~ScheduleList() = default;

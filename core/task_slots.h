@@ -28,6 +28,8 @@ struct SchedulerState {
   TaskSlotTable tasks;
   TimeKey nextEvent;
   uint32_t busy;  // set while a tick is handled
+  // The last save failed: the file lags behind the list until a save works.
+  uint32_t scheduleStale;
 };
 
 void ResetTaskSlots(TaskSlotTable& tasks);

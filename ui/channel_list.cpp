@@ -16,6 +16,15 @@ void AddChannel(HWND channelBox, const char* text) {
   SendMessageA(channelBox, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
 }
 
+class ChannelBoxLines final : public quorvane::LineSink {
+ public:
+  explicit ChannelBoxLines(HWND channelBox) : channelBox_(channelBox) {}
+  void AddLine(const char* line) override { AddChannel(channelBox_, line); }
+
+ private:
+  HWND channelBox_;
+};
+
 }  // namespace
 
 void LoadChannelFile(HWND dialog) {
@@ -24,12 +33,8 @@ void LoadChannelFile(HWND dialog) {
   if (GetModuleFileNameA(nullptr, exePath, sizeof exePath) == 0) return;
   if (!quorvane::ChannelFilePath(exePath, AnsiNextChar, path)) return;
   Win32Files files;
-  const quorvane::FileHandle file = files.OpenForReading(path);
-  if (file == quorvane::kNoFile) return;
-  const HWND channelBox = GetDlgItem(dialog, IDC_CHANNEL);
-  char line[quorvane::kTextCapacity];
-  while (quorvane::ReadLine(files, file, line) != 0) AddChannel(channelBox, line);
-  files.Close(file);
+  ChannelBoxLines channelBox(GetDlgItem(dialog, IDC_CHANNEL));
+  quorvane::ReadLinesInto(channelBox, files, path);
 }
 
 void AddGeneratedChannels(HWND dialog) {

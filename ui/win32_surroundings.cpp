@@ -134,5 +134,5 @@ void DialogSurroundings::LoadSchedule() {
 }
 
 void DialogSurroundings::SaveSchedule() {
-  quorvane::SaveScheduleFile(list_, files_, world_.schedulePath);
+  quorvane::SaveSchedule(g_application.scheduler, world_);
 }

@@ -63,7 +63,8 @@ class DialogSurroundings {
   explicit DialogSurroundings(HWND dialog);
   const quorvane::Surroundings& world() const { return world_; }
   ListBoxScheduleList& list() { return list_; }
-  // The schedule file of this run, read into or written from the list.
+  // The schedule file of this run, read into or written from the list; a
+  // failed save is logged and retried by the tick.
   void LoadSchedule();
   void SaveSchedule();
 

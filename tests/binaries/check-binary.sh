@@ -2,7 +2,7 @@
 # Checks of the built Windows binaries that need no Windows to run:
 #   check-binary.sh imports   OBJDUMP FILE         only Windows' own DLLs are imported
 #   check-binary.sh exports   OBJDUMP FILE NAME... exactly these undecorated names are exported
-#   check-binary.sh resources WINDRES FILE         dialog MAIN, icon ICON, strings 100-107
+#   check-binary.sh resources WINDRES FILE         dialog MAIN, icon ICON, strings 100-108
 # Exits 0 when the check holds, 1 with a reason when not, 2 on a usage error.
 set -euo pipefail
 fail() {
@@ -37,7 +37,7 @@ case $command in
     found=$("$tool" -J coff -O rc -i "$file" | awk '
       /^LANGUAGE / { language = $0 }
       /^"MAIN" DIALOG|^"ICON" 14 / { print language; keep = 1 }
-      /^  10[0-7], / { if (!strings++) print language; print }
+      /^  10[0-8], / { if (!strings++) print language; print }
       keep { sub(/[ \t]*\/\*.*/, ""); if (/[^ ]/) print }
       /^END$/ { keep = 0 }' | while IFS= read -r line; do
       if [[ $line == *'L"'* ]]; then
@@ -88,6 +88,7 @@ LANGUAGE 17, 1
   105, L"タスク%dを停止できませんでした。"
   106, L"タスク%dを停止しました。"
   107, L"TS2ファイル (*.ts2)\0*.ts2\0全てのファイル\0*.*\0"
+  108, L"スケジュールファイルを保存できませんでした。"
 LANGUAGE 17, 1
 "ICON" 14
 BEGIN
@@ -95,7 +96,7 @@ BEGIN
     "\040\040\020\000", 1, 4, 0x2e8L, 1
 END
 EOF_RC
-      fail "$file lacks the expected dialog MAIN, 32x32 16-colour icon ICON or strings 100-107"
+      fail "$file lacks the expected dialog MAIN, 32x32 16-colour icon ICON or strings 100-108"
     ;;
   *) fail "unknown check: $command" ;;
 esac

@@ -9,6 +9,7 @@ namespace {
 
 using fakes::Entry;
 using fakes::Printf;
+using Disk = std::map<std::string, std::string>;
 
 // The calls that start recording `channel` into `name`.
 std::string Started(int channel, int catv, const char* name) {
@@ -107,6 +108,27 @@ TEST_F(DueEvents, RefusalsAreLoggedAndLeaveNoTaskBehind) {
   EXPECT_EQ(TickAt(210000), "keep 77|keep 88|stop 77 =0|ping|freq 27 1|save 271 0 1 5 rec.ts2 =0|");
   EXPECT_EQ(log, Logged("103 0(27,1)") + Logged("105 3"));
   EXPECT_EQ(TickAt(220000), "keep 88|");  // nothing for the garbage handle
+}
+
+TEST_F(DueEvents, AFailedSaveIsLoggedOnceAndRetriedByEveryTickUntilItWorks) {
+  held = true;
+  Add(230000, 233000, "@1\tf");
+  SaveSchedule(state, world);  // as Add does
+  const std::string failed = Logged("108");
+  for (int second = 1; second <= 3; ++second) TickAt(210000 + second);
+  EXPECT_EQ(log, failed);
+  EXPECT_EQ(disk, Disk{}) << "no stray temporary file";
+  held = false;
+  TickAt(210004);
+  const Disk saved = {{"s.ini", Entry(230000, 233000, "@1\tf\r\n")}};
+  EXPECT_EQ(disk, saved);
+  const int stepsWhenSaved = steps;
+  TickAt(210005);
+  EXPECT_EQ(steps, stepsWhenSaved) << "a tick saved a file that was up to date";
+  held = true;
+  SaveSchedule(state, world);
+  EXPECT_EQ(log, Logged("108") + failed);
+  EXPECT_EQ(disk, saved);
 }
 
 TEST_F(DueEvents, NextEventIsTheEarliestStartOrEndAndStopAllStopsEveryTask) {

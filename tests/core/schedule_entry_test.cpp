@@ -138,6 +138,17 @@ TEST(ScheduleFile, SaveAndLoadRoundTrip) {
   LoadScheduleFile(loaded, w, "s.ini");
   LoadScheduleFile(loaded, w, "absent.ini");
   EXPECT_EQ(loaded.lines, w.lines);
+  // A byte-order mark, which an editor may put first, is skipped; anything
+  // shorter or different is text.
+  fakes::FakeWorld marked;
+  for (const char* bytes : {"\xEF\xBB\xBF",
+                            "\xEF\xBB\xBF"
+                            "2099\t1\r\n",
+                            "\xEF\xBB", "\xEF\xBB\xBE"}) {
+    marked.disk["m.ini"] = bytes;
+    LoadScheduleFile(marked, marked, "m.ini");
+  }
+  EXPECT_EQ(marked.lines, (std::vector<std::string>{"2099\t1", "\xEF\xBB", "\xEF\xBB\xBE"}));
   w.lines.clear();
   ASSERT_TRUE(SaveScheduleFile(w, w, "s.ini"));
   EXPECT_EQ(w.disk, (Disk{{"s.ini", ""}}));

@@ -32,7 +32,7 @@ inline std::string Entry(int start, int end, const char* rest) {
                 start / 100 % 100, start % 100, end / 10000, end / 100 % 100, end % 100, rest);
 }
 
-// Strings 101 to 106 are reduced to their id and arguments. The failStep-th
+// Strings 101 to 106 and 108 are reduced to their id and arguments. The failStep-th
 // file create, write, flush or replace fails; a failing write still writes
 // half its bytes, as on a full disk. The tuner library's entry points are
 // plain function pointers, so they reach the latest world.
@@ -45,6 +45,7 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files {
   std::map<std::string, std::string> disk;
   std::size_t at = 0;  // the read position: the core reads one file at a time
   int failStep = 0, steps = 0, openCount = 0;
+  bool held = false;  // another program holds the target: every replace fails
   bool refusePing = false, refuseStart = false, refuseStop = false;
   uint32_t nextHandle = 501;
   std::function<void()> onKeepAlive;
@@ -66,7 +67,7 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files {
   LocalTime Now() override { return now; }
   void Load(int32_t id, std::span<char> buffer) override {
     std::snprintf(buffer.data(), buffer.size(),
-                  id < 103 ? "%d" : (id < 105 ? "%d %%d(%%d,%%d)" : "%d %%d"), id);
+                  id < 103 || id > 107 ? "%d" : (id < 105 ? "%d %%d(%%d,%%d)" : "%d %%d"), id);
   }
 
   FileHandle OpenForReading(const char* path) override {
@@ -94,7 +95,7 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files {
   bool Flush(FileHandle) override { return ++steps != failStep; }
   void Close(FileHandle) override { --openCount; }
   bool Replace(const char* from, const char* to) override {
-    if (++steps == failStep || disk.count(from) == 0) return false;
+    if (++steps == failStep || held || disk.count(from) == 0) return false;
     disk[to] = disk[from];
     disk.erase(from);
     return true;
