@@ -31,8 +31,11 @@ std::string_view GetField(std::string_view line, int n) {
     if (tab == std::string_view::npos) return {};
     begin = tab + 1;
   }
-  const std::size_t end = line.find(kFieldSeparator, begin);
-  return line.substr(begin, end == std::string_view::npos ? std::string_view::npos : end - begin);
+  const std::size_t tab = line.find(kFieldSeparator, begin);
+  const std::size_t end = tab == std::string_view::npos ? line.size() : tab;
+  // Not substr: `begin` never passes the end, and substr would bring in the
+  // runtime's exception support for a case that cannot happen.
+  return std::string_view(line.data() + begin, end - begin);
 }
 
 void CopyField(std::string_view line, int n, std::span<char> buffer) {
