@@ -61,12 +61,14 @@ HWND PublishedDialog(HANDLE claim) {
   return dialog;
 }
 
-// As a left click on its tray icon would.
-void ShowRunningCopy(HWND dialog) {
+// As a left click on its tray icon would. False when the dialog did not
+// answer.
+bool ShowRunningCopy(HWND dialog) {
   DWORD_PTR answer = 0;
-  SendMessageTimeoutA(dialog, WM_TRAYNOTIFY, 0, WM_LBUTTONDOWN, SMTO_ABORTIFHUNG, kShowAnswerMs,
-                      &answer);
+  const LRESULT answered = SendMessageTimeoutA(dialog, WM_TRAYNOTIFY, 0, WM_LBUTTONDOWN,
+                                               SMTO_ABORTIFHUNG, kShowAnswerMs, &answer);
   SetForegroundWindow(dialog);
+  return answered != 0;
 }
 
 }  // namespace
@@ -89,8 +91,10 @@ bool ClaimScheduleFile() {
     const HWND running = PublishedDialog(claim);
     // Not held while waiting, so that the name dies with the running copy.
     CloseHandle(claim);
-    if (running != nullptr && IsWindow(running)) {
-      ShowRunningCopy(running);
+    // A dialog destroyed meanwhile was quitting: its claim ends with its
+    // process, and this copy takes over.
+    if (running != nullptr && IsWindow(running) &&
+        (ShowRunningCopy(running) || IsWindow(running))) {
       return false;
     }
     // A copy that never shows its dialog still owns the file.
