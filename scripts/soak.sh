@@ -38,6 +38,11 @@ if [[ ! $tasks =~ ^[1-9][0-9]*$ || $# -gt 1 ]]; then
   exit 2
 fi
 
+if [[ $preset == win32 ]] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "soak.sh: --i686 needs 32-bit Wine (wine32:i386), which does not run here" >&2
+  exit 2
+fi
+
 workdir=
 own_prefix=
 cleanup() {
@@ -80,6 +85,7 @@ fi
 echo "soak: $tasks tasks of the $preset program (about $((tasks + 20)) s); Wine prefix $WINEPREFIX, display $DISPLAY"
 results=$root/build/soak
 mkdir -p "$results"
+rm -f "$results/driver.log" "$results/figures.txt" "$results/lateness.tsv"
 passed=0
 failed=0
 # Into a file, not a pipe: Wine's desktop process inherits the output and
@@ -87,7 +93,15 @@ failed=0
 status=0
 QUORVANE_E2E_SOAK_TASKS=$tasks QUORVANE_E2E_SOAK_DIR=$recordings \
   bash scripts/wine-run.sh build/win64/tests/e2e/e2e_tests.exe \
-  --gtest_filter=Soak.BackToBackRecordings >"$results/driver.log" 2>&1 || status=$?
+  --gtest_filter=Soak.BackToBackRecordings >"$workdir/driver.log" 2>&1 || status=$?
+# Windows text files end their lines in CR LF.
+tr -d '\r' <"$workdir/driver.log" >"$results/driver.log"
+for name in figures.txt lateness.tsv; do
+  if [[ -f $recordings/$name ]]; then
+    tr -d '\r' <"$recordings/$name" >"$results/$name"
+    rm "$recordings/$name"
+  fi
+done
 if [[ $status -eq 0 ]]; then
   grep '^soak:' "$results/driver.log" || true
   passed=$((passed + 1))
@@ -96,17 +110,16 @@ else
   echo "soak: the driver failed (exit $status)"
   failed=$((failed + 1))
 fi
-for name in figures.txt lateness.tsv; do
-  [[ -f $recordings/$name ]] && mv "$recordings/$name" "$results/$name"
-done
 if [[ -f $results/lateness.tsv ]]; then
   awk -F'\t' 'NR > 1 { d = $3 - $4; if (NR == 2 || d < lo) lo = d; if (NR == 2 || d > hi) hi = d }
     END { if (NR > 1) printf "soak: lateness less the tick'"'"'s work ms: %d to %d\n", lo, hi }' \
     "$results/lateness.tsv"
 fi
 
-# Each recording: a whole transport stream (188-byte packets) that ffprobe
-# reads without a word of complaint, lasting about as long as its task.
+# Each recording: read to its end by ffprobe (-count_packets) as MPEG-TS
+# without a word of complaint, lasting about as long as its task; and, as
+# ffprobe resynchronises silently, whole 188-byte packets each starting with
+# the sync byte 0x47.
 seconds=$((tasks < 10 ? tasks : 10))
 bad=0
 for ((i = 0; i < tasks; i++)); do
@@ -114,7 +127,7 @@ for ((i = 0; i < tasks; i++)); do
   problem=
   if [[ ! -f $file ]]; then
     problem="missing"
-  elif ! info=$(ffprobe -v error -show_format -show_streams -of compact "$file" 2>"$workdir/err"); then
+  elif ! info=$(ffprobe -v error -count_packets -show_format -show_streams -of compact "$file" 2>"$workdir/err"); then
     problem="ffprobe failed: $(head -c 300 "$workdir/err")"
   elif [[ -s $workdir/err ]]; then
     problem="ffprobe: $(head -c 300 "$workdir/err")"
@@ -122,6 +135,8 @@ for ((i = 0; i < tasks; i++)); do
     problem="not read as mpegts"
   elif (($(stat -c %s "$file") % 188 != 0)); then
     problem="size $(stat -c %s "$file") is not a whole number of packets"
+  elif ! od -An -v -tx1 -w188 "$file" | awk '$1 != "47" { exit 1 }'; then
+    problem="a packet without the sync byte"
   else
     duration=$(grep -o '^format|.*|duration=[0-9.]*' <<<"$info" | sed 's/.*duration=//')
     if ! awk -v d="$duration" -v s="$seconds" 'BEGIN { exit !(d != "" && d > s - 1 && d < s + 1) }'; then
