@@ -55,6 +55,7 @@ for target in "${targets[@]}"; do
     input=$(sed -n 's/.*Test unit written to //p' "$log")
     echo "   input: ${input:-none written}"
     echo "   log:   $log"
+    echo "   again: build/fuzz/fuzz_$target ${input:-INPUT}"
   fi
   summary+=("fuzz_$target: $verdict, ${runs:-?} runs, corpus of $corpus inputs")
 done

@@ -30,11 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string_view input = fuzz::Bytes(data + 2, size - 2);
   const std::string message(input.substr(0, input.find('\n')));
   const std::string_view pattern = input.substr(std::min(input.size(), message.size() + 1));
+  const std::size_t length = std::size_t(data[0] | data[1] << 8);
   Pane pane;
-  while (!pattern.empty() && pane.text.size() < std::size_t(data[0] | data[1] << 8)) {
-    pane.text += pattern;
-  }
-  pane.text.resize(std::min(pane.text.size(), std::size_t(data[0] | data[1] << 8)));
+  for (pane.text = pattern; !pattern.empty() && pane.text.size() < length;) pane.text += pane.text;
+  pane.text.resize(std::min(pane.text.size(), length));
   const std::string old = pane.text.c_str();  // what the pane shows ends at a NUL
   fakes::FakeWorld clock;                     // 2009/01/05 07:03:09
   AppendLog(pane, clock, fuzz::Cp932Next, message.c_str());
