@@ -31,6 +31,7 @@ while [[ $# -gt 0 ]]; do
   esac
 done
 [[ ${#presets[@]} -gt 0 ]] || presets=(win64 win32)
+mkdir -p "$out"
 
 run() {
   echo "+ $*"
