@@ -21,7 +21,7 @@ cd "$root"
 # shellcheck source=scripts/lib/deps.sh
 source scripts/lib/deps.sh
 
-out=$root/dist patch= presets=()
+out=$root/dist patch='' presets=()
 while [[ $# -gt 0 ]]; do
   case $1 in
     --out) out=$(mkdir -p "$2" && cd "$2" && pwd) && shift 2 ;;
@@ -110,6 +110,7 @@ for preset in "${presets[@]}"; do
   msi=$stage/$name-msi
   mkdir -p "$msi"
   cp -p "$dir/QuorvaneScheduler.exe" "$dir/README.txt" "$dir/CHANNEL.TXT" "$msi/"
+  cp -p resources/icon.ico "$msi/"
   product_code=$(guid "$upgrade_code" "$version $arch")
   package_code=$(guid "$product_code" "$(cd "$msi" && sha256sum -- * | sha256sum)")
   rm -f "$out/$name.msi"

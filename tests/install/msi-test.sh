@@ -20,6 +20,7 @@ quorvane_wine_env
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-msi.XXXXXX")
 own_prefix=
+# shellcheck disable=SC2317 # called by the trap
 cleanup() {
   [[ -z $own_prefix ]] || quorvane_stop_wineserver "$WINEPREFIX"
   quorvane_stop_xvfb
@@ -65,6 +66,7 @@ dir=$(unix "$folder") menu_dir=$(unix "$menu")
 line=$'2099\t01\t02\t03\t04\t05\t2099\t01\t02\t04\t00\t00\t@27\tmsi.ts2'
 
 msiexec() { quorvane_wine msiexec "$1" "Z:${2//\//\\}" /qn "${@:3}"; }
+# shellcheck disable=SC2317 # called through check
 probe() { quorvane_wine "$work/msi_probe.exe" "$@" 2>&1 | tr -d '\r'; }
 shortcuts() { ls "$menu_dir/Quorvane Scheduler.lnk" "$menu_dir/StartUp/Quorvane Scheduler.lnk" 2>/dev/null | wc -l; }
 listing() { (cd "$dir" 2>/dev/null && ls | tr '\n' ' '); }
@@ -89,6 +91,7 @@ users="CHANNEL.TXT QuorvaneControl.dll QuorvaneScheduler.ini recording.ts2 "
 
 status=0
 for preset in "${presets[@]}"; do
+  # shellcheck disable=SC2034 # used in the checks' commands
   triple=$([[ $preset == win64 ]] && echo x86_64-w64-mingw32 || echo i686-w64-mingw32)
   old=$work/old/QuorvaneScheduler-$version-$preset new=$work/new/QuorvaneScheduler-$newer-$preset
   passed=0 failed=0
