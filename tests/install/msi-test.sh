@@ -64,6 +64,7 @@ menu=$(windows '%APPDATA%')'\Microsoft\Windows\Start Menu\Programs'
 program=$folder'\QuorvaneScheduler.exe'
 dir=$(unix "$folder") menu_dir=$(unix "$menu")
 line=$'2099\t01\t02\t03\t04\t05\t2099\t01\t02\t04\t00\t00\t@27\tmsi.ts2'
+IFS=$'\t' read -ra fields <<<"$line"
 
 msiexec() { quorvane_wine msiexec "$1" "Z:${2//\//\\}" /qn "${@:3}"; }
 # shellcheck disable=SC2317 # called through check
@@ -109,7 +110,7 @@ for preset in "${presets[@]}"; do
   python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
     "$old.zip" "$(basename "$old")/standin/QuorvaneControl.dll" >"$dir/QuorvaneControl.dll"
   check "started from the Start menu, shows its tray icon, takes a task and quits" \
-    $'tray icon\ntasks 1\nexit 0' 'probe run "$menu\Quorvane Scheduler.lnk" "$program" "$line"'
+    $'tray icon\ntasks 1\nexit 0' 'probe run "$menu\Quorvane Scheduler.lnk" "$program" "${fields[@]}"'
   check "the schedule file holds the task" "$line"$'\r' 'cat "$dir/QuorvaneScheduler.ini"'
   # A new Wine session is a sign-in: wineboot starts the Startup folder's items.
   check "starts at sign-in" $'tray icon\nexit 0' \

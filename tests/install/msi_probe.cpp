@@ -1,10 +1,9 @@
 // The installed program as a user meets it, for msi-test.sh:
 //   msi_probe link SHORTCUT      prints the shortcut's target and working folder
-//   msi_probe run SHORTCUT|- PROGRAM [LINE]
-//     starts the shortcut's target in its working folder (- : it was started
-//     otherwise), waits for PROGRAM's dialog and tray icon, adds the task LINE
-//     (the 14 TAB-separated form fields) and ends it with Exit; prints what
-//     it saw, a fact a line.
+//   msi_probe run SHORTCUT|- PROGRAM [FIELD x14]
+//     starts the shortcut's target in its working folder (- : something else
+//     started it), waits for PROGRAM's dialog and tray icon, adds the task
+//     made of the form's 14 fields, ends it with Exit; prints what it saw.
 #include <windows.h>
 // After windows.h.
 #include <shellapi.h>
@@ -17,7 +16,9 @@
 
 namespace {
 
-bool Resolve(const char* shortcut, char* target, char* folder) {
+char target[MAX_PATH], folder[MAX_PATH];
+
+bool Resolve(const char* shortcut) {
   IShellLinkA* link = nullptr;
   IPersistFile* file = nullptr;
   wchar_t path[MAX_PATH];
@@ -34,76 +35,59 @@ bool Resolve(const char* shortcut, char* target, char* folder) {
   return resolved;
 }
 
-// The program's main dialog once its tray icon is there (NIM_MODIFY with no
-// flags succeeds only while the icon exists), and its process.
+// PROGRAM's main dialog once its tray icon is there (NIM_MODIFY with no flags
+// succeeds only while the icon exists), and its process.
 HWND FindProgram(const char* program, HANDLE* process) {
-  for (DWORD waited = 0; waited < 30000; waited += 100, Sleep(100)) {
+  for (int tries = 0; tries < 300; ++tries, Sleep(100)) {
     for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, "#32770", nullptr));) {
       char caption[64] = {}, image[MAX_PATH] = {};
       DWORD id = 0, size = MAX_PATH;
       GetWindowTextA(window, caption, sizeof caption);
       GetWindowThreadProcessId(window, &id);
-      const HANDLE handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+      *process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
       NOTIFYICONDATAA icon{};
       icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
       icon.hWnd = window;
-      if (handle != nullptr && std::string(caption) == "Quorvane Scheduler" &&
-          QueryFullProcessImageNameA(handle, 0, image, &size) && lstrcmpiA(image, program) == 0 &&
+      if (*process != nullptr && std::string(caption) == "Quorvane Scheduler" &&
+          QueryFullProcessImageNameA(*process, 0, image, &size) && lstrcmpiA(image, program) == 0 &&
           Shell_NotifyIconA(NIM_MODIFY, &icon)) {
-        *process = handle;
         return window;
       }
-      if (handle != nullptr) CloseHandle(handle);
+      if (*process != nullptr) CloseHandle(*process);
     }
   }
   return nullptr;
 }
 
-int Run(const char* shortcut, const char* program, const std::string& line) {
-  char target[MAX_PATH] = {}, folder[MAX_PATH] = {};
-  if (std::string(shortcut) != "-") {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!Resolve(shortcut, target, folder) ||
-        !CreateProcessA(target, nullptr, nullptr, nullptr, FALSE, 0, nullptr, folder, &startup,
-                        &started)) {
-      std::printf("cannot start %s\n", shortcut);
-      return 1;
-    }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
+constexpr int kForm[14] = {IDC_START_YEAR,   IDC_START_MONTH,  IDC_START_DAY,  IDC_START_HOUR,
+                           IDC_START_MINUTE, IDC_START_SECOND, IDC_END_YEAR,   IDC_END_MONTH,
+                           IDC_END_DAY,      IDC_END_HOUR,     IDC_END_MINUTE, IDC_END_SECOND,
+                           IDC_CHANNEL,      IDC_FILE_NAME};
+
+int Run(const char* shortcut, const char* program, int fields, char** field) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (std::string(shortcut) != "-" &&
+      (!Resolve(shortcut) || !CreateProcessA(target, nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                                             folder, &startup, &started))) {
+    return std::printf("cannot start %s\n", shortcut), 1;
   }
   HANDLE process = nullptr;
   const HWND dialog = FindProgram(program, &process);
-  if (dialog == nullptr) {
-    std::printf("no tray icon\n");
-    return 1;
-  }
+  if (dialog == nullptr) return std::printf("no tray icon\n"), 1;
   std::printf("tray icon\n");
-  if (!line.empty()) {
-    static constexpr int kForm[14] = {
-        IDC_START_YEAR,   IDC_START_MONTH, IDC_START_DAY, IDC_START_HOUR, IDC_START_MINUTE,
-        IDC_START_SECOND, IDC_END_YEAR,    IDC_END_MONTH, IDC_END_DAY,    IDC_END_HOUR,
-        IDC_END_MINUTE,   IDC_END_SECOND,  IDC_CHANNEL,   IDC_FILE_NAME};
-    size_t start = 0;
-    for (const int id : kForm) {
-      const size_t end = line.find('\t', start);
-      const std::string field = line.substr(start, end - start);
-      SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(field.c_str()));
-      start = end + 1;
-    }
+  if (fields == 14) {
+    for (int i = 0; i < 14; ++i) SetDlgItemTextA(dialog, kForm[i], field[i]);
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_ADD, BN_CLICKED), 0);
-    std::printf("tasks %d\n", static_cast<int>(SendMessageA(GetDlgItem(dialog, IDC_SCHEDULE_LIST),
-                                                            LB_GETCOUNT, 0, 0)));
+    std::printf("tasks %d\n", static_cast<int>(SendDlgItemMessageA(dialog, IDC_SCHEDULE_LIST,
+                                                                   LB_GETCOUNT, 0, 0)));
   }
   PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
   DWORD code = STILL_ACTIVE;
   WaitForSingleObject(process, 15000);
   GetExitCodeProcess(process, &code);
-  CloseHandle(process);
-  std::printf("exit %lu\n", code);
-  return 0;
+  return std::printf("exit %lu\n", code), 0;
 }
 
 }  // namespace
@@ -111,14 +95,10 @@ int Run(const char* shortcut, const char* program, const std::string& line) {
 int main(int argc, char** argv) {
   CoInitialize(nullptr);
   const std::string command = argc > 2 ? argv[1] : "";
-  if (command == "link" && argc == 3) {
-    char target[MAX_PATH] = {}, folder[MAX_PATH] = {};
-    if (!Resolve(argv[2], target, folder)) return 1;
-    std::printf("%s\n%s\n", target, folder);
-    return 0;
-  }
-  if (command == "run" && (argc == 4 || argc == 5))
-    return Run(argv[2], argv[3], argc == 5 ? argv[4] : "");
-  std::fprintf(stderr, "usage: msi_probe link SHORTCUT | run SHORTCUT|- PROGRAM [LINE]\n");
+  if (command == "link" && argc == 3 && Resolve(argv[2]))
+    return std::printf("%s\n%s\n", target, folder), 0;
+  if (command == "run" && (argc == 4 || argc == 18))
+    return Run(argv[2], argv[3], argc - 4, argv + 4);
+  std::fprintf(stderr, "usage: msi_probe link SHORTCUT | run SHORTCUT|- PROGRAM [FIELD x14]\n");
   return 2;
 }
