@@ -1,4 +1,5 @@
-// Program entry: bind the tuner library, run the tray dialog, release.
+// Program entry: claim the schedule file, bind the tuner library, run the
+// tray dialog, release.
 #include <windows.h>
 
 #include "core/schedule_file.h"
@@ -6,6 +7,7 @@
 #include "tuner/tuner_binding.h"
 #include "ui/application.h"
 #include "ui/main_dialog.h"
+#include "ui/single_instance.h"
 #include "ui/win32_surroundings.h"
 
 Application g_application;
@@ -28,7 +30,9 @@ void FindSchedulePath() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   g_application.instance = instance;
+  if (!ClaimScheduleFile()) return 0;
   if (!BindTunerLibrary(g_application.tuner)) {
+    ReleaseScheduleFileClaim();
     ShowLibraryLoadFailure();
     return 0;
   }
@@ -42,6 +46,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   }
   ShowWindow(dialog, SW_HIDE);
   UpdateWindow(dialog);
+  PublishSchedulerDialog(dialog);
 
   MSG message = {};
   // GetMessage answers -1 on error; looping on it would spin forever.

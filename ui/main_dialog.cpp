@@ -9,6 +9,7 @@
 #include "ui/application.h"
 #include "ui/channel_list.h"
 #include "ui/form_commands.h"
+#include "ui/single_instance.h"
 #include "ui/win32_surroundings.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
@@ -170,6 +171,18 @@ void QuitApplication(HWND dialog) {
   DestroyWindow(dialog);
 }
 
+// Windows ends the process right after this returns, without WM_CLOSE:
+// the recordings would run on and the list would lag behind.
+void EndWindowsSession(HWND dialog) {
+  KillTimer(dialog, kTickTimer);
+  quorvane::StopAllTasks(g_application.scheduler.tasks, g_application.tuner);
+  // Stopped once: anything still arriving must not stop them again.
+  quorvane::ResetTaskSlots(g_application.scheduler.tasks);
+  DialogSurroundings surroundings(dialog);
+  surroundings.SaveSchedule();
+  RemoveTrayIcon(dialog);
+}
+
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
@@ -191,7 +204,15 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
       QuitApplication(dialog);
       return 0;
+    case WM_QUERYENDSESSION:
+      // A dialog procedure answers through DWLP_MSGRESULT.
+      SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+      return 1;
+    case WM_ENDSESSION:
+      if (wParam != FALSE) EndWindowsSession(dialog);
+      return 0;
     case WM_DESTROY:
+      PublishSchedulerDialog(nullptr);
       PostQuitMessage(0);
       return 0;
     default:

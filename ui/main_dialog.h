@@ -13,3 +13,4 @@ void InitMainDialog(HWND dialog);
 void HideToTray(HWND dialog);
 void RestoreFromTray(HWND dialog);
 void QuitApplication(HWND dialog);
+void EndWindowsSession(HWND dialog);
