@@ -31,18 +31,6 @@ constexpr const char* kSchedule = "QuorvaneScheduler.ini";
 // that every test also shows that the program finds its files beside itself.
 const std::string kElsewhere = "elsewhere\\";
 
-// The expected texts and those the program shows are code page 932 bytes.
-// Without a window manager (Xvfb) Wine makes every hide or show of a managed
-// window wait 2 s for one; a process reads the setting when it starts.
-class WineSetUp : public ::testing::Environment {
-  void SetUp() override {
-    ASSERT_EQ(GetACP(), 932u) << "run under Wine with LC_ALL=ja_JP.UTF-8";
-    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", "Managed", REG_SZ, "N", 2);
-  }
-};
-inline ::testing::Environment* const kWineSetUp =
-    ::testing::AddGlobalTestEnvironment(new WineSetUp);
-
 // A built file as a Windows path (/x/y is Z:\x\y); QUORVANE_E2E_<what> overrides.
 inline std::string Built(const std::string& what, const char* builtIn) {
   const char* value = std::getenv(("QUORVANE_E2E_" + what).c_str());
@@ -74,12 +62,8 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
 
 inline std::vector<std::string> Split(const std::string& text, const std::string& separator) {
   std::vector<std::string> parts;
-  size_t start = 0;
-  for (size_t end; (end = text.find(separator, start)) != std::string::npos;) {
-    parts.push_back(text.substr(start, end - start));
-    start = end + separator.size();
-  }
-  parts.push_back(text.substr(start));
+  for (size_t start = 0, end = 0; end != std::string::npos; start = end + separator.size())
+    parts.push_back(text.substr(start, (end = text.find(separator, start)) - start));
   return parts;
 }
 inline std::string Join(const std::vector<std::string>& parts, const std::string& separator) {
@@ -137,10 +121,9 @@ inline std::vector<std::string> Items(HWND box, bool listBox) {
       size_t(SendMessageW(box, listBox ? LB_GETCOUNT : CB_GETCOUNT, 0, 0)));
   for (size_t i = 0; i < items.size(); ++i) {
     std::wstring text(4096, L'\0');
-    text.resize(
-        size_t(std::max<LRESULT>(0, SendMessageW(box, listBox ? LB_GETTEXT : CB_GETLBTEXT, i,
-                                                 reinterpret_cast<LPARAM>(text.data())))));
-    items[i] = Narrow(text);
+    const LRESULT length =
+        SendMessageW(box, listBox ? LB_GETTEXT : CB_GETLBTEXT, i, LPARAM(text.data()));
+    items[i] = Narrow(text.substr(0, size_t(std::max<LRESULT>(0, length))));
   }
   return items;
 }
@@ -152,7 +135,12 @@ struct Call {
 
 class Session {
  public:
+  // The expected texts and those the program shows are code page 932 bytes.
+  // Without a window manager (Xvfb) Wine makes every hide or show of a managed
+  // window wait 2 s for one; a program reads the setting when it starts.
   Session() {
+    EXPECT_EQ(GetACP(), 932u) << "run under Wine with LC_ALL=ja_JP.UTF-8";
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", "Managed", REG_SZ, "N", 2);
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(test->test_suite_name()) + "." + test->name();
     std::replace(name.begin(), name.end(), '/', '.');
@@ -164,12 +152,10 @@ class Session {
     std::filesystem::create_directories(folder_ + kElsewhere);
   }
   ~Session() {
-    if (process_.hProcess != nullptr) {
-      TerminateProcess(process_.hProcess, 99);
-      WaitForSingleObject(process_.hProcess, 5000);
-      CloseHandle(process_.hProcess);
-      CloseHandle(process_.hThread);
-    }
+    TerminateProcess(process_.hProcess, 99);  // all harmless without a process
+    WaitForSingleObject(process_.hProcess, 5000);
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
     if (std::getenv("QUORVANE_E2E_KEEP") != nullptr && ::testing::Test::HasFailure()) return;
     // The killed program may hold its files for a moment.
     std::error_code error;

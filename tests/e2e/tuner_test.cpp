@@ -1,5 +1,5 @@
 // Through the tuner library: binding it, recordings started and stopped by
-// the clock, a refusal, and quitting while a task records.
+// the clock, and quitting while a task records.
 #include "tests/e2e/harness.h"
 
 namespace e2e {
@@ -8,19 +8,6 @@ namespace {
 const std::string kKeepAlive = "Quorvane_UpdateTimeout\t1\t=1";
 const Time kLongAgo = {2008, 1, 1, 0, 0, 0}, kFar = {2099, 12, 31, 0, 0, 0};
 const std::string kLater = Line({2099, 12, 30, 1, 0, 0}, {2099, 12, 30, 2, 0, 0}, "@13", "l.ts2");
-
-std::string DefaultName(std::string line) {
-  std::replace(line.begin(), line.end(), '\t', '_');
-  return line + ".ts2";
-}
-
-// The journal of one start: ping, channel ("27\t0") to frequency, SaveFile
-// with its result and the handle written.
-std::vector<std::string> Started(const std::string& channel, const std::string& khz,
-                                 const std::string& name, const std::string& result) {
-  return {"Quorvane_ManagerPing\t=1", "Quorvane_ChannelToFreq\t" + channel + "\t=" + khz,
-          Join({"Quorvane_SaveFile", khz, "0\t1\t5", name, result}, "\t")};
-}
 
 TEST(Library, MissingLackingOrOnlyInTheCurrentFolderGivesError100) {
   const std::string full = Built("LIBRARY", QUORVANE_E2E_LIBRARY);
@@ -62,8 +49,10 @@ TEST(Recording, StartedAndStoppedByTheClock) {
   const std::vector<std::string> texts = s.Calls();
   const auto keepAlives = std::count(texts.begin(), texts.end(), kKeepAlive);
   EXPECT_TRUE(keepAlives >= 2 && keepAlives <= 4) << keepAlives;
-  const std::string name = DefaultName(line);
-  ASSERT_EQ(texts, Cat(Cat(Started("27\t0", "557143", name, "=1\thandle=1"),
+  std::string name = line + ".ts2";
+  std::replace(name.begin(), name.end(), '\t', '_');  // the default name
+  ASSERT_EQ(texts, Cat(Cat({"Quorvane_ManagerPing\t=1", "Quorvane_ChannelToFreq\t27\t0\t=557143",
+                            "Quorvane_SaveFile\t557143\t0\t1\t5\t" + name + "\t=1\thandle=1"},
                            std::vector(size_t(keepAlives), kKeepAlive)),
                        {"Quorvane_Stop\t1\t=1"}));
   EXPECT_TRUE(calls[2].ms >= startMs && calls[2].ms < startMs + 2500) << "started in its second";
@@ -76,27 +65,6 @@ TEST(Recording, StartedAndStoppedByTheClock) {
   EXPECT_LE(stamps[0], TimeText(LocalAt(endMs + 3000)));
   EXPECT_EQ(s.Read(kElsewhere + name).substr(0, 1), "\x47") << "no recording";
   EXPECT_EQ(s.Read(kSchedule), "");
-}
-
-// The list is visited from its last line (@28) up, the log shows the newest
-// first; the garbage a refused start leaves is neither kept alive nor stopped,
-// and a handle left in slot 0 would push @27 into slot 1.
-TEST(Refusal, AStartRefusedWithGarbageLeavesNothingRunning) {
-  Session s;
-  const std::string due27 = Line(kLongAgo, kFar, "@27", ""),
-                    due28 = Line(kLongAgo, kFar, "@28", "");
-  s.Write(kSchedule, CrLf({due27, due28, kLater}));
-  ASSERT_TRUE(s.Start({"QUORVANE_STANDIN_REFUSE=start", "QUORVANE_STANDIN_DIRTY_REFUSAL=1"}));
-  ASSERT_TRUE(WaitUntil([&] { return s.Calls().size() >= 6; }, 8000)) << "no calls";
-  Sleep(2200);
-  EXPECT_EQ(s.Log(), (std::vector<std::string>{Cp932(u8"タスク0(27,0)を開始できませんでした。"),
-                                               Cp932(u8"タスク0(28,0)を開始できませんでした。")}));
-  EXPECT_EQ(s.Read(kSchedule), kLater + "\r\n");
-  s.Post(IDC_EXIT);
-  EXPECT_EQ(s.Exit(), 0u);
-  EXPECT_EQ(s.Calls(),
-            Cat(Started("28\t0", "563143", DefaultName(due28), "=0\thandle=3735928559"),
-                Started("27\t0", "557143", DefaultName(due27), "=0\thandle=3735928559")));
 }
 
 using Quit = std::tuple<UINT, WPARAM, LPARAM>;
@@ -115,8 +83,11 @@ TEST_P(QuitWhileRecording, StopsTheTaskSavesAndEnds) {
   if (lParam != WM_RBUTTONDOWN) s.Tray(WM_LBUTTONDOWN);
   PostMessageA(s.dialog, message, wParam, lParam);
   EXPECT_EQ(s.Exit(), 0u);
-  EXPECT_EQ(s.Calls(kKeepAlive.c_str()),
-            Cat(Started("40\t1", "327143", "quit.ts2", "=1\thandle=1"), {"Quorvane_Stop\t1\t=1"}));
+  EXPECT_EQ(
+      s.Calls(kKeepAlive.c_str()),
+      (std::vector<std::string>{
+          "Quorvane_ManagerPing\t=1", "Quorvane_ChannelToFreq\t40\t1\t=327143",
+          "Quorvane_SaveFile\t327143\t0\t1\t5\tquit.ts2\t=1\thandle=1", "Quorvane_Stop\t1\t=1"}));
   EXPECT_EQ(s.Read(kSchedule), kLater + "\r\n");
 }
 
