@@ -33,6 +33,9 @@ TEST(Library, MissingLackingOrOnlyInTheCurrentFolderGivesError100) {
 TEST(Recording, StartedAndStoppedByTheClock) {
   Session s;
   ASSERT_TRUE(s.Start());
+  // Without a channel file, the generated channels alone.
+  EXPECT_EQ(s.Items(IDC_CHANNEL).size(), 78u);
+  EXPECT_EQ(s.Text(IDC_CHANNEL), "@13");
   // Counted from now that the dialog is up, however slowly it started.
   const int64_t startMs = (NowMs() / 1000 + 3) * 1000, endMs = startMs + 3000;
   // A station name in the channel text makes a Japanese default name.

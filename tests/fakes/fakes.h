@@ -94,8 +94,7 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files {
   bool Replace(const char* from, const char* to) override {
     if (++steps == failStep || held || disk.count(from) == 0) return false;
     disk[to] = disk[from];
-    disk.erase(from);
-    return true;
+    return disk.erase(from) == 1;
   }
   void Remove(const char* path) override { disk.erase(path); }
   static std::string& Bytes(FileHandle file) { return *reinterpret_cast<std::string*>(file); }
