@@ -35,8 +35,9 @@ const std::string kElsewhere = "elsewhere\\";
 inline std::string Built(const std::string& what, const char* builtIn) {
   const char* value = std::getenv(("QUORVANE_E2E_" + what).c_str());
   std::string path = value != nullptr && *value != '\0' ? value : builtIn;
+  if (path.starts_with('/')) path = "Z:" + path;
   std::replace(path.begin(), path.end(), '/', '\\');
-  return path.starts_with('\\') ? "Z:" + path : path;
+  return path;
 }
 
 // Code page 932 text from UTF-16, and from UTF-8 source text.
