@@ -110,6 +110,7 @@ TEST_F(DueEvents, StartsDueLinesFromTheLastUpAndStopsThemAtTheirEnd) {
   EXPECT_EQ(disk["s.ini"], Entry(220000, 230000, "@C5\tlater.ts2\r\n"));
   EXPECT_EQ(TickAt(210001), "keep 501|keep 502|keep 503|keep 504|stop 504|");
   const std::string stopped = Logged("106 3");
+  EXPECT_EQ(TickAt(210002), "keep 501|keep 502|keep 503|");  // nothing due
   EXPECT_EQ(TickAt(215400), "keep 501|keep 502|keep 503|stop 503|");
   EXPECT_EQ(log, Logged("106 2") + stopped + started);
 }
