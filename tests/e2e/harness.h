@@ -165,9 +165,8 @@ class Session {
 
   std::string Path(const std::string& name) const { return folder_ + name; }
   std::string Read(const std::string& name) const {
-    std::ostringstream bytes;
-    bytes << std::ifstream(Path(name), std::ios::binary).rdbuf();
-    return bytes.str();
+    std::ifstream in(Path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
   }
   void Write(const std::string& name, const std::string& bytes) const {
     std::ofstream(Path(name), std::ios::binary) << bytes;
@@ -184,8 +183,7 @@ class Session {
       return false;
     }
     switches.push_back("QUORVANE_STANDIN_JOURNAL=" + Path("journal.txt"));
-    for (const std::string& s : switches)
-      SetEnvironmentVariableA(s.substr(0, s.find('=')).c_str(), s.substr(s.find('=') + 1).c_str());
+    for (const std::string& s : switches) _putenv(s.c_str());  // inherited by the program
     // A show state and arguments the program must not heed.
     std::string command = "\"" + exe + "\" /show";
     STARTUPINFOA startup{};
@@ -194,15 +192,13 @@ class Session {
     startup.wShowWindow = SW_SHOWNORMAL;
     const bool started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
                                         nullptr, Path(kElsewhere).c_str(), &startup, &process_);
-    for (const std::string& s : switches)
-      SetEnvironmentVariableA(s.substr(0, s.find('=')).c_str(), nullptr);
+    for (const std::string& s : switches) _putenv(s.substr(0, s.find('=') + 1).c_str());
     if (!started) ADD_FAILURE() << "CreateProcessA: " << GetLastError();
     return started;
   }
   // Launches, then waits for the dialog and its tray icon.
   bool Start(const std::vector<std::string>& switches = {}) {
     if (!Launch(Built("LIBRARY", QUORVANE_E2E_LIBRARY), switches)) return false;
-    WaitForInputIdle(process_.hProcess, 15000);
     const bool up =
         WaitUntil([&] { return (dialog = Find(true)) != nullptr && TrayIcon(); }, 15000);
     if (!up) ADD_FAILURE() << "no dialog with a tray icon";
