@@ -6,20 +6,11 @@
 set -euo pipefail
 nm_tool=$1
 shift
-files=()
-for argument in "$@"; do
-  IFS=';' read -r -a parts <<<"$argument"
-  files+=("${parts[@]}")
-done
-[[ ${#files[@]} -gt 0 ]] || { echo "no files to check" >&2; exit 2; }
+IFS=';' read -r -a files <<<"$(IFS=';' && echo "$*")"
+[[ ${#files[@]} -gt 0 ]] || { echo "no files to check" >&2 && exit 2; }
 # Itanium-mangled operator new and new[] (size_t is m, j or y) and the C
 # allocators, with or without the leading underscore of 32-bit Windows.
-pattern='^_{0,2}(_Zn[wa][mjy]|malloc|calloc|realloc|strdup|_strdup)$'
-found=$("$nm_tool" -u --no-demangle "${files[@]}" 2>/dev/null |
-  awk '{print $NF}' | grep -E "$pattern" | sort -u || true)
-if [[ -n $found ]]; then
-  echo "heap allocation referenced by product code:"
-  echo "$found"
-  exit 1
-fi
+found=$("$nm_tool" -u --no-demangle "${files[@]}" 2>/dev/null | awk '{print $NF}' |
+  grep -E '^_{0,2}(_Zn[wa][mjy]|malloc|calloc|realloc|strdup|_strdup)$' | sort -u || true)
+[[ -z $found ]] || { printf 'heap allocation referenced by product code:\n%s\n' "$found" && exit 1; }
 echo "checked ${#files[@]} file(s): no heap allocation"

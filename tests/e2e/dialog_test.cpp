@@ -4,17 +4,10 @@
 namespace e2e {
 namespace {
 
-TEST(Tray, StartsHiddenShowingNowAndTripsToTheTrayAndBack) {
+TEST(Dialog, StartsHiddenTripsToTheTrayAndBackAndBrowsesInAnOwnedEmptyDialog) {
   Session s;
-  const Time before = LocalAt(NowMs());
   ASSERT_TRUE(s.Start());
-  const Time after = LocalAt(NowMs());
   EXPECT_FALSE(s.Visible());
-  const std::string form = s.Form(), start = form.substr(0, 19);
-  EXPECT_EQ(start, form.substr(20, 19)) << "start and end boxes differ";
-  EXPECT_GE(start, TimeText(before));
-  EXPECT_LE(start, TimeText(after));
-
   // A restarted notification area has lost the icon and says TaskbarCreated;
   // only a hidden program has an icon to put back.
   const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
@@ -25,97 +18,11 @@ TEST(Tray, StartsHiddenShowingNowAndTripsToTheTrayAndBack) {
   EXPECT_TRUE(WaitUntil([&] { return s.Visible() && !s.TrayIcon(); }));
   SendMessageA(s.dialog, taskbarCreated, 0, 0);
   EXPECT_FALSE(s.TrayIcon());
-
   SendMessageA(s.dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
   EXPECT_TRUE(WaitUntil([&] { return !s.Visible() && s.TrayIcon() && !IsIconic(s.dialog); }));
   s.Tray(WM_LBUTTONDOWN);
   EXPECT_TRUE(WaitUntil([&] { return s.Visible() && !s.TrayIcon(); }));
-}
 
-TEST(Channels, FileLinesInTheirOrderThenThe78Generated) {
-  // Double-byte characters with '\' (0x5C) or '@' (0x40) as trail byte, an
-  // empty line, and a last line without CR LF; not in sorted order.
-  const std::vector<std::string> lines = {Cp932(u8"ソフト表示局 @27"), Cp932(u8"ァ院 @C40"), "",
-                                          "plain.name @16", Cp932(u8"予構噂 能十 @18")};
-  std::vector<std::string> generated;
-  for (int channel = 13; channel <= 62; ++channel)
-    generated.push_back(std::string("@").append(std::to_string(channel)));
-  for (int channel = 36; channel <= 63; ++channel)
-    generated.push_back(std::string("@C").append(std::to_string(channel)));
-  for (bool withFile : {false, true}) {
-    Session s;
-    std::vector<std::string> expected = withFile ? lines : std::vector<std::string>{};
-    expected.insert(expected.end(), generated.begin(), generated.end());
-    if (withFile) s.Write("CHANNEL.TXT", Join(lines, "\r\n"));
-    ASSERT_TRUE(s.Start());
-    EXPECT_EQ(s.Items(IDC_CHANNEL), expected);
-    EXPECT_EQ(s.Text(IDC_CHANNEL), expected[0]);
-    EXPECT_EQ(SendMessageA(s.Control(IDC_CHANNEL), CB_GETCURSEL, 0, 0), 0);
-  }
-}
-
-TEST(Form, AddKeepsTheFileSortedAndRefusesLinesOver1021Bytes) {
-  Session s;
-  ASSERT_TRUE(s.Start());
-  const std::string a = Line({2099, 3, 4, 5, 6, 7}, {2099, 3, 4, 6, 0, 0}, "@27", "");
-  const std::string b =
-      Line({2098, 12, 31, 23, 59, 59}, {2099, 1, 1, 0, 30, 0}, Cp932(u8"ァ院 @C40"), "b.ts2");
-  const std::string c = Line({2099, 1, 15, 20, 0, 0}, {2099, 1, 15, 21, 0, 0}, "@13", "c c.ts2");
-  const std::string d = Line({2099, 3, 4, 5, 6, 6}, {2099, 3, 4, 5, 7, 0}, "@C63", "d.ts2");
-  for (const std::string& line : {a, b, c, d}) {
-    s.Fill(line);
-    s.Click(IDC_ADD);
-  }
-  std::vector<std::string> expected = {b, c, d, a};
-  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), expected);
-  EXPECT_EQ(s.Read(kSchedule), CrLf(expected));
-
-  // The dates, times and TABs take 41 bytes.
-  auto line = [](size_t channelBytes, size_t nameBytes) {
-    return Line({2099, 6, 1, 0, 0, 0}, {2099, 6, 1, 1, 0, 0}, std::string(channelBytes, 'c'),
-                std::string(nameBytes, 'f'));
-  };
-  ASSERT_EQ(line(491, 490).size(), 1022u);
-  s.Fill(line(491, 490));
-  s.Click(IDC_ADD);
-  EXPECT_EQ(s.Read(kSchedule), CrLf(expected)) << "1022 bytes accepted";
-  s.Fill(line(490, 490));
-  s.Click(IDC_ADD);
-  expected.push_back(line(490, 490));
-  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), expected);
-  EXPECT_EQ(s.Read(kSchedule), CrLf(expected));
-}
-
-TEST(Form, SelectFillsTheFormAndDeleteRewritesTheFile) {
-  Session s;
-  const std::string full =
-      Line({2099, 5, 6, 7, 8, 9}, {2099, 5, 6, 8, 0, 0}, Cp932(u8"ァ院 @C40"), "rec name.ts2");
-  const std::string other = Line({2099, 1, 1, 0, 0, 0}, {2099, 1, 1, 1, 0, 0}, "@13", "");
-  const std::string partial = "2099\t07\t01";
-  s.Write(kSchedule, CrLf({partial, full, other}));
-  ASSERT_TRUE(s.Start());
-  ASSERT_TRUE(WaitUntil([&] {
-    return s.Items(IDC_SCHEDULE_LIST) == std::vector<std::string>{other, full, partial};
-  }));
-  s.Select(1);
-  EXPECT_EQ(s.Form(), full);
-  s.Select(2);
-  EXPECT_EQ(s.Form(), partial + std::string(11, '\t')) << "missing fields not emptied";
-
-  s.Click(IDC_DELETE);
-  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), (std::vector<std::string>{other, full}));
-  EXPECT_EQ(s.Read(kSchedule), CrLf({other, full}));
-  // With no line selected nothing goes, but the file is written all the same.
-  s.Write(kSchedule, "stale\r\n");
-  s.Select(-1);
-  s.Click(IDC_DELETE);
-  EXPECT_EQ(s.Read(kSchedule), CrLf({other, full}));
-}
-
-TEST(Browse, OpensAnOwnedEmptyOpenFileDialogAndCancelKeepsTheName) {
-  Session s;
-  ASSERT_TRUE(s.Start());
-  s.Tray(WM_LBUTTONDOWN);
   s.Type(IDC_FILE_NAME, "keep.ts2");
   s.Post(IDC_BROWSE);
   HWND box = nullptr;
@@ -131,6 +38,65 @@ TEST(Browse, OpensAnOwnedEmptyOpenFileDialogAndCancelKeepsTheName) {
   PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
   EXPECT_EQ(s.Text(IDC_FILE_NAME), "keep.ts2");
+}
+
+TEST(Dialog, ShowsNowAndTheChannelsAndEditsTheScheduleFile) {
+  Session s;
+  // Double-byte characters with '\' (0x5C) or '@' (0x40) as trail byte, an
+  // empty line, and a last line without CR LF; not in sorted order.
+  const std::vector<std::string> channels = {Cp932(u8"ソフト表示局 @27"), Cp932(u8"ァ院 @C40"), "",
+                                             "plain.name @16", Cp932(u8"予構噂 能十 @18")};
+  std::vector<std::string> generated;
+  for (int c = 13; c <= 62; ++c) generated.push_back(std::string("@").append(std::to_string(c)));
+  for (int c = 36; c <= 63; ++c) generated.push_back(std::string("@C").append(std::to_string(c)));
+  s.Write("CHANNEL.TXT", Join(channels, "\r\n"));
+  const std::string full =
+      Line({2099, 5, 6, 7, 8, 9}, {2099, 5, 6, 8, 0, 0}, channels[1], "rec name.ts2");
+  const std::string other = Line({2099, 1, 1, 0, 0, 0}, {2099, 1, 1, 1, 0, 0}, "@13", "");
+  const std::string partial = "2099\t07\t01";
+  s.Write(kSchedule, CrLf({partial, full, other}));
+  const std::string before = TimeText(LocalAt(NowMs()));
+  ASSERT_TRUE(s.Start());
+  const std::string after = TimeText(LocalAt(NowMs())), form = s.Form(), start = form.substr(0, 19);
+  EXPECT_EQ(start, form.substr(20, 19)) << "start and end boxes differ";
+  EXPECT_TRUE(start >= before && start <= after) << start;
+  EXPECT_EQ(s.Items(IDC_CHANNEL), Cat(channels, generated));
+  EXPECT_EQ(s.Text(IDC_CHANNEL), channels[0]);
+  EXPECT_EQ(SendMessageA(s.Control(IDC_CHANNEL), CB_GETCURSEL, 0, 0), 0);
+
+  // The list is loaded after the tray icon is up.
+  ASSERT_TRUE(WaitUntil([&] {
+    return s.Items(IDC_SCHEDULE_LIST) == std::vector{other, full, partial};
+  }));
+  s.Select(1);
+  EXPECT_EQ(s.Form(), full);
+  s.Select(2);
+  EXPECT_EQ(s.Form(), partial + std::string(11, '\t')) << "missing fields not emptied";
+  s.Click(IDC_DELETE);
+  EXPECT_EQ(s.Read(kSchedule), CrLf({other, full}));
+  // With no line selected nothing goes, but the file is written all the same.
+  s.Write(kSchedule, "stale\r\n");
+  s.Select(-1);
+  s.Click(IDC_DELETE);
+  EXPECT_EQ(s.Read(kSchedule), CrLf({other, full}));
+
+  // Sorted in by start time, equal minutes by their seconds. The dates, times
+  // and TABs take 41 bytes: a line of 1022 bytes is refused, one of 1021 taken.
+  const std::string a = Line({2099, 3, 4, 5, 6, 7}, {2099, 3, 4, 6, 0, 0}, "@27", "");
+  const std::string b =
+      Line({2098, 12, 31, 23, 59, 59}, {2099, 1, 1, 0, 30, 0}, channels[1], "b.ts2");
+  const std::string d = Line({2099, 3, 4, 5, 6, 6}, {2099, 3, 4, 5, 7, 0}, "@C63", "d d.ts2");
+  const auto sized = [](size_t channelBytes) {
+    return Line({2099, 6, 1, 0, 0, 0}, {2099, 6, 1, 1, 0, 0}, std::string(channelBytes, 'c'),
+                std::string(490, 'f'));
+  };
+  for (const std::string& line : {a, b, d, sized(491), sized(490)}) {
+    s.Fill(line);
+    s.Click(IDC_ADD);
+  }
+  const std::vector<std::string> expected = {b, other, d, a, full, sized(490)};
+  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), expected);
+  EXPECT_EQ(s.Read(kSchedule), CrLf(expected));
 }
 
 }  // namespace

@@ -31,18 +31,6 @@ constexpr const char* kSchedule = "QuorvaneScheduler.ini";
 // that every test also shows that the program finds its files beside itself.
 const std::string kElsewhere = "elsewhere\\";
 
-// The expected texts and those the program shows are code page 932 bytes.
-// Without a window manager (Xvfb) Wine makes every hide or show of a managed
-// window wait 2 s for one; a process reads the setting when it starts.
-class WineSetUp : public ::testing::Environment {
-  void SetUp() override {
-    ASSERT_EQ(GetACP(), 932u) << "run under Wine with LC_ALL=ja_JP.UTF-8";
-    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", "Managed", REG_SZ, "N", 2);
-  }
-};
-inline ::testing::Environment* const kWineSetUp =
-    ::testing::AddGlobalTestEnvironment(new WineSetUp);
-
 // A built file as a Windows path (/x/y is Z:\x\y); QUORVANE_E2E_<what> overrides.
 inline std::string Built(const std::string& what, const char* builtIn) {
   const char* value = std::getenv(("QUORVANE_E2E_" + what).c_str());
@@ -52,53 +40,42 @@ inline std::string Built(const std::string& what, const char* builtIn) {
   return path;
 }
 
+// Code page 932 text from UTF-16, and from UTF-8 source text.
 inline std::string Narrow(std::wstring_view wide) {
   std::string text(wide.size() * 2, '\0');
-  text.resize(static_cast<size_t>(
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
-                          static_cast<int>(text.size()), nullptr, nullptr)));
+  text.resize(size_t(WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), text.data(),
+                                         int(text.size()), nullptr, nullptr)));
   return text;
 }
-
-// UTF-8 source text in code page 932.
 inline std::string Cp932(std::u8string_view text) {
   std::wstring wide(text.size(), L'\0');
-  wide.resize(static_cast<size_t>(MultiByteToWideChar(
-      CP_UTF8, 0, reinterpret_cast<const char*>(text.data()), static_cast<int>(text.size()),
-      wide.data(), static_cast<int>(wide.size()))));
+  wide.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char*>(text.data()),
+                                         int(text.size()), wide.data(), int(wide.size()))));
   return Narrow(wide);
 }
 
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
-  while (!done()) {
+  for (const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs); !done(); Sleep(50)) {
     if (GetTickCount64() >= deadline) return false;
-    Sleep(50);
   }
   return true;
 }
 
 inline std::vector<std::string> Split(const std::string& text, const std::string& separator) {
   std::vector<std::string> parts;
-  for (size_t start = 0;;) {
-    const size_t end = text.find(separator, start);
-    parts.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) return parts;
-    start = end + separator.size();
-  }
+  for (size_t start = 0, end = 0; end != std::string::npos; start = end + separator.size())
+    parts.push_back(text.substr(start, (end = text.find(separator, start)) - start));
+  return parts;
 }
-
 inline std::string Join(const std::vector<std::string>& parts, const std::string& separator) {
   std::string text;
   for (const std::string& part : parts) text += (text.empty() ? "" : separator) + part;
   return text;
 }
-
 inline std::vector<std::string> Cat(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
-
 inline std::string CrLf(const std::vector<std::string>& lines) {
   return lines.empty() ? "" : Join(lines, "\r\n") + "\r\n";
 }
@@ -107,22 +84,18 @@ struct Time {
   int year, month, day, hour, minute, second;
 };
 
-constexpr uint64_t kUnixEpoch = 116444736000000000ULL;  // in FILETIME's 100 ns units
-
 inline int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
-
 inline Time LocalAt(int64_t unixMs) {
-  const uint64_t ticks = static_cast<uint64_t>(unixMs) * 10000 + kUnixEpoch;
-  FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)}, local;
+  const uint64_t ticks = uint64_t(unixMs) * 10000 + 116444736000000000ULL;  // FILETIME's units
+  FILETIME utc{DWORD(ticks), DWORD(ticks >> 32)}, local;
   SYSTEMTIME t;
   FileTimeToLocalFileTime(&utc, &local);
   FileTimeToSystemTime(&local, &t);
   return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
-
 // Six form fields; as text, later times sort after earlier ones.
 inline std::string TimeText(const Time& t) {
   char text[64];
@@ -130,31 +103,28 @@ inline std::string TimeText(const Time& t) {
                 t.hour, t.minute, t.second);
   return text;
 }
-
 // An entry line, the fourteen form fields joined as Add joins them.
 inline std::string Line(const Time& start, const Time& end, const std::string& channel,
                         const std::string& fileName) {
-  return TimeText(start) + "\t" + TimeText(end) + "\t" + channel + "\t" + fileName;
+  return Join({TimeText(start), TimeText(end), channel, fileName}, "\t");
 }
 
 inline std::string GetText(HWND window) {
   // The length may count characters; leave room for double bytes.
-  std::string text(static_cast<size_t>(SendMessageA(window, WM_GETTEXTLENGTH, 0, 0)) * 2 + 16, 0);
+  std::string text(size_t(SendMessageA(window, WM_GETTEXTLENGTH, 0, 0)) * 2 + 16, 0);
   SendMessageA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
   return text.c_str();
 }
-
 // Wine 8 answers LB_GETTEXT and CB_GETLBTEXT from another process in UTF-16
 // whatever the caller, and overruns a short buffer.
 inline std::vector<std::string> Items(HWND box, bool listBox) {
-  std::vector<std::string> items;
-  const LRESULT count = SendMessageW(box, listBox ? LB_GETCOUNT : CB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i) {
+  std::vector<std::string> items(
+      size_t(SendMessageW(box, listBox ? LB_GETCOUNT : CB_GETCOUNT, 0, 0)));
+  for (size_t i = 0; i < items.size(); ++i) {
     std::wstring text(4096, L'\0');
-    text.resize(static_cast<size_t>(std::max<LRESULT>(
-        0, SendMessageW(box, listBox ? LB_GETTEXT : CB_GETLBTEXT, static_cast<WPARAM>(i),
-                        reinterpret_cast<LPARAM>(text.data())))));
-    items.push_back(Narrow(text));
+    const LRESULT length =
+        SendMessageW(box, listBox ? LB_GETTEXT : CB_GETLBTEXT, i, LPARAM(text.data()));
+    items[i] = Narrow(text.substr(0, size_t(std::max<LRESULT>(0, length))));
   }
   return items;
 }
@@ -166,46 +136,45 @@ struct Call {
 
 class Session {
  public:
+  // The expected texts and those the program shows are code page 932 bytes.
+  // Without a window manager (Xvfb) Wine makes every hide or show of a managed
+  // window wait 2 s for one; a program reads the setting when it starts.
   Session() {
-    char exe[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    EXPECT_EQ(GetACP(), 932u) << "run under Wine with LC_ALL=ja_JP.UTF-8";
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", "Managed", REG_SZ, "N", 2);
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(test->test_suite_name()) + "." + test->name();
     std::replace(name.begin(), name.end(), '/', '.');
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
     folder_ = std::string(exe, std::strrchr(exe, '\\')) + "\\work\\" + name + "-" +
               std::to_string(GetCurrentProcessId()) + "\\";
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_ + kElsewhere);
   }
   ~Session() {
-    if (process_.hProcess != nullptr) {
-      TerminateProcess(process_.hProcess, 99);
-      WaitForSingleObject(process_.hProcess, 5000);
-      CloseHandle(process_.hProcess);
-      CloseHandle(process_.hThread);
-    }
+    TerminateProcess(process_.hProcess, 99);  // all harmless without a process
+    WaitForSingleObject(process_.hProcess, 5000);
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
     if (std::getenv("QUORVANE_E2E_KEEP") != nullptr && ::testing::Test::HasFailure()) return;
     // The killed program may hold its files for a moment.
-    WaitUntil([&] {
-      std::error_code error;
-      std::filesystem::remove_all(folder_, error);
-      return !error;
-    });
+    std::error_code error;
+    WaitUntil([&] { return std::filesystem::remove_all(folder_, error), !error; });
   }
 
   std::string Path(const std::string& name) const { return folder_ + name; }
   std::string Read(const std::string& name) const {
-    std::ostringstream bytes;
-    bytes << std::ifstream(Path(name), std::ios::binary).rdbuf();
-    return bytes.str();
+    std::ifstream in(Path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
   }
   void Write(const std::string& name, const std::string& bytes) const {
     std::ofstream(Path(name), std::ios::binary) << bytes;
   }
 
   // Copies the program and the library (if any) in and starts it with the
-  // stand-in switches ("NAME=value"); no waiting.
-  bool Launch(const std::string& library, const std::vector<std::string>& switches = {}) {
+  // stand-in switches ("NAME=value") in its environment; no waiting.
+  bool Launch(const std::string& library, std::vector<std::string> switches = {}) {
     const std::string exe = Path("QuorvaneScheduler.exe");
     if (!CopyFileA(Built("PROGRAM", QUORVANE_E2E_PROGRAM).c_str(), exe.c_str(), FALSE) ||
         (!library.empty() &&
@@ -213,33 +182,23 @@ class Session {
       ADD_FAILURE() << "cannot copy the program or '" << library << "'";
       return false;
     }
-    // Ours without any stand-in switch, then the test's.
-    std::string environment;
-    const LPCH parent = GetEnvironmentStringsA();
-    for (const char* entry = parent; *entry != '\0'; entry += std::strlen(entry) + 1) {
-      if (std::strncmp(entry, "QUORVANE_STANDIN_", 17) != 0) environment.append(entry) += '\0';
-    }
-    FreeEnvironmentStringsA(parent);
-    for (const std::string& entry : switches) environment.append(entry) += '\0';
-    environment.append("QUORVANE_STANDIN_JOURNAL=" + Path("journal.txt")) += '\0';
-    environment += '\0';
+    switches.push_back("QUORVANE_STANDIN_JOURNAL=" + Path("journal.txt"));
+    for (const std::string& s : switches) _putenv(s.c_str());  // inherited by the program
     // A show state and arguments the program must not heed.
     std::string command = "\"" + exe + "\" /show";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
-    if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, environment.data(),
-                        Path(kElsewhere).c_str(), &startup, &process_)) {
-      ADD_FAILURE() << "CreateProcessA: " << GetLastError();
-      return false;
-    }
-    return true;
+    const bool started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, Path(kElsewhere).c_str(), &startup, &process_);
+    for (const std::string& s : switches) _putenv(s.substr(0, s.find('=') + 1).c_str());
+    if (!started) ADD_FAILURE() << "CreateProcessA: " << GetLastError();
+    return started;
   }
   // Launches, then waits for the dialog and its tray icon.
   bool Start(const std::vector<std::string>& switches = {}) {
     if (!Launch(Built("LIBRARY", QUORVANE_E2E_LIBRARY), switches)) return false;
-    WaitForInputIdle(process_.hProcess, 15000);
     const bool up =
         WaitUntil([&] { return (dialog = Find(true)) != nullptr && TrayIcon(); }, 15000);
     if (!up) ADD_FAILURE() << "no dialog with a tray icon";
@@ -249,20 +208,16 @@ class Session {
   HWND Find(bool main) const {
     for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, "#32770", nullptr));) {
       DWORD process = 0;
-      char caption[64] = {};
       GetWindowThreadProcessId(window, &process);
-      GetWindowTextA(window, caption, sizeof caption);
-      if (process == process_.dwProcessId &&
-          (caption == std::string("Quorvane Scheduler")) == main) {
+      if (process == process_.dwProcessId && (GetText(window) == "Quorvane Scheduler") == main)
         return window;
-      }
     }
     return nullptr;
   }
   // The exit code, or STILL_ACTIVE if the program is still running after timeoutMs.
   DWORD Exit(int timeoutMs = 5000) const {
     DWORD code = STILL_ACTIVE;
-    WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeoutMs));
+    WaitForSingleObject(process_.hProcess, DWORD(timeoutMs));
     GetExitCodeProcess(process_.hProcess, &code);
     return code;
   }
@@ -289,14 +244,14 @@ class Session {
     return e2e::Items(Control(id), id == IDC_SCHEDULE_LIST);
   }
   void Select(int index) const {
-    SendMessageA(Control(IDC_SCHEDULE_LIST), LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendMessageA(Control(IDC_SCHEDULE_LIST), LB_SETCURSEL, WPARAM(index), 0);
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCHEDULE_LIST, LBN_SELCHANGE), 0);
   }
   // The form's fourteen fields as one line.
   std::string Form() const {
-    std::string line = Text(kForm[0]);
-    for (int i = 1; i < 14; ++i) (line += '\t') += Text(kForm[i]);
-    return line;
+    std::vector<std::string> fields;
+    for (int id : kForm) fields.push_back(Text(id));
+    return Join(fields, "\t");
   }
   void Fill(const std::string& line) const {
     const std::vector<std::string> fields = Split(line, "\t");
@@ -315,21 +270,20 @@ class Session {
     if (!rest.empty()) messages.push_back("not a log line: " + rest);
     return messages;
   }
+  // The journal's complete lines.
   std::vector<Call> Journal() const {
     std::vector<std::string> lines = Split(Read("journal.txt"), "\n");
-    lines.pop_back();  // empty, or a line still being written
     std::vector<Call> calls;
-    for (const std::string& line : lines) {
-      calls.push_back({std::strtoll(line.c_str(), nullptr, 10), line.substr(line.find('\t') + 1)});
-    }
+    for (size_t i = 0; i + 1 < lines.size(); ++i)
+      calls.push_back(
+          {std::strtoll(lines[i].c_str(), nullptr, 10), lines[i].substr(lines[i].find('\t') + 1)});
     return calls;
   }
   // The calls' texts, without those starting with skip.
   std::vector<std::string> Calls(const char* skip = nullptr) const {
     std::vector<std::string> texts;
-    for (const Call& call : Journal()) {
+    for (const Call& call : Journal())
       if (skip == nullptr || !call.text.starts_with(skip)) texts.push_back(call.text);
-    }
     return texts;
   }
 

@@ -32,7 +32,7 @@ inline std::string Entry(int start, int end, const char* rest) {
                 start / 100 % 100, start % 100, end / 10000, end / 100 % 100, end % 100, rest);
 }
 
-// Strings 101 to 106 and 108 are reduced to their id and arguments. The failStep-th
+// Strings 101 to 108 are reduced to their id and arguments. The failStep-th
 // file create, write, flush or replace fails; a failing write still writes
 // half its bytes, as on a full disk. The tuner library's entry points are
 // plain function pointers, so they reach the latest world.
@@ -40,7 +40,7 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files {
   FakeWorld() { current = this; }
   inline static FakeWorld* current = nullptr;
   std::vector<std::string> lines;  // sorted, as the list box keeps them
-  std::string log;
+  std::string log, journal;
   LocalTime now{2009, 1, 5, 7, 3, 9};
   std::map<std::string, std::string> disk;
   std::size_t at = 0;  // the read position: the core reads one file at a time
@@ -49,25 +49,22 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files {
   bool refusePing = false, refuseStart = false, refuseStop = false;
   uint32_t nextHandle = 501;
   std::function<void()> onKeepAlive;
-  std::string journal;
 
   int32_t Count() override { return static_cast<int32_t>(lines.size()); }
-  void GetLine(int32_t index, std::span<char> buffer) override {
-    std::snprintf(buffer.data(), buffer.size(), "%s",
-                  lines.at(static_cast<std::size_t>(index)).c_str());
-  }
+  void GetLine(int32_t i, std::span<char> to) override { Copy(lines.at(std::size_t(i)), to); }
   void DeleteLine(int32_t index) override { lines.erase(lines.begin() + index); }
   void AddLine(const char* line) override {
     lines.insert(std::upper_bound(lines.begin(), lines.end(), std::string(line)), line);
   }
-  void ReadText(std::span<char> buffer) override {
-    std::snprintf(buffer.data(), buffer.size(), "%s", log.c_str());
-  }
+  void ReadText(std::span<char> buffer) override { Copy(log, buffer); }
   void ReplaceText(const char* text) override { log = text; }
   LocalTime Now() override { return now; }
-  void Load(int32_t id, std::span<char> buffer) override {
-    std::snprintf(buffer.data(), buffer.size(),
-                  id < 103 || id > 107 ? "%d" : (id < 105 ? "%d %%d(%%d,%%d)" : "%d %%d"), id);
+  void Load(int32_t id, std::span<char> to) override {
+    const char* format = id == 103 || id == 104 ? "%d %%d(%%d,%%d)" : "%d %%d";
+    Copy(Printf(id < 103 || id > 106 ? "%d" : format, id), to);
+  }
+  static void Copy(const std::string& text, std::span<char> to) {
+    std::snprintf(to.data(), to.size(), "%s", text.c_str());
   }
 
   FileHandle OpenForReading(const char* path) override {
@@ -97,37 +94,35 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files {
   bool Replace(const char* from, const char* to) override {
     if (++steps == failStep || held || disk.count(from) == 0) return false;
     disk[to] = disk[from];
-    disk.erase(from);
-    return true;
+    return disk.erase(from) == 1;
   }
   void Remove(const char* path) override { disk.erase(path); }
   static std::string& Bytes(FileHandle file) { return *reinterpret_cast<std::string*>(file); }
 
+  // Each call is journalled as "name arguments|"; the log tells the results.
+  static int32_t Call(const std::string& call, bool refused = false) {
+    current->journal += call + "|";
+    return !refused;
+  }
   static uint32_t QUORVANE_STDCALL ChannelToFreq(uint16_t channel, uint32_t catv) {
-    current->journal += Printf("freq %d %u|", channel, catv);
+    Call(Printf("freq %d %u", channel, catv));
     return channel * 10u + catv;
   }
   static int32_t QUORVANE_STDCALL SaveFile(uint32_t freq, uint32_t zero, uint32_t one,
                                            uint32_t five, const char* name, uint32_t* handle) {
     // A refused start leaves garbage in the handle, as a broken library might.
     *handle = current->refuseStart ? 0xDEADBEEFu : current->nextHandle++;
-    current->journal +=
-        Printf("save %u %u %u %u %s =%d|", freq, zero, one, five, name, !current->refuseStart);
-    return !current->refuseStart;
+    return Call(Printf("save %u %u %u %u %s", freq, zero, one, five, name), current->refuseStart);
   }
   static int32_t QUORVANE_STDCALL Stop(uint32_t handle) {
-    current->journal += Printf("stop %u =%d|", handle, !current->refuseStop);
-    return !current->refuseStop;
+    return Call(Printf("stop %u", handle), current->refuseStop);
   }
   static int32_t QUORVANE_STDCALL UpdateTimeout(uint32_t handle) {
-    current->journal += Printf("keep %u|", handle);
+    Call(Printf("keep %u", handle));
     if (current->onKeepAlive) current->onKeepAlive();
     return 1;
   }
-  static int32_t QUORVANE_STDCALL ManagerPing() {
-    current->journal += "ping|";
-    return !current->refusePing;
-  }
+  static int32_t QUORVANE_STDCALL ManagerPing() { return Call("ping", current->refusePing); }
   // The two entry points the scheduler never calls are left out.
   inline static const TunerLibrary kLibrary = {
       nullptr, &ChannelToFreq, nullptr, &SaveFile, nullptr, &Stop, &UpdateTimeout, &ManagerPing};
