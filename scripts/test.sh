@@ -94,11 +94,13 @@ fi
 echo "+ wineserver -p"
 quorvane_start_wineserver "$WINEPREFIX"
 
+# Two at a time: each end-to-end case has a program and a folder of its own,
+# and the tuner tests, which share theirs, hold a lock against each other.
 step "tests: win64"
-run ctest --preset win64 --timeout 600
+run ctest --preset win64 --timeout 600 -j2
 
 step "tests: win32"
 if [[ $win32_tests == OFF ]]; then
   echo "== 32-bit run skipped: $win32_skipped"
 fi
-run ctest --preset win32 --timeout 600
+run ctest --preset win32 --timeout 600 -j2
