@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Runs a Windows program with its arguments under 64-bit Wine and exits with
-# its exit code: the emulator through which CTest runs the cross-built tests.
+# Runs a Windows program with its arguments under Wine, 32-bit or 64-bit as
+# the program is, and exits with its exit code: the emulator through which
+# CTest runs the cross-built tests of both Windows trees.
 #
 # With WINEPREFIX set, as scripts/test.sh does after preparing a prefix and a
 # server, it runs the program there. Without it, it uses a prefix in the build
 # tree the program belongs to (wine-prefix/, created on first use) and a
 # server that lingers a minute after the last test, so that
-# `ctest --preset win64` works by hand too. Tests that open windows need an X
+# `ctest --preset win64` (or win32) works by hand too. Tests that open windows need an X
 # display (DISPLAY; e.g. `Xvfb :99 & export DISPLAY=:99`).
 set -euo pipefail
 
@@ -39,4 +40,5 @@ if [[ -z ${WINEPREFIX:-} ]]; then
   } 9>"$tree/wine-prefix.lock"
 fi
 
-exec env LC_ALL=ja_JP.UTF-8 "$QUORVANE_WINE64" "$@"
+loader=$(quorvane_wine_loader "$1")
+exec env LC_ALL=ja_JP.UTF-8 "$loader" "$@"

@@ -7,10 +7,12 @@ QUORVANE_PACKAGES=(
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 xvfb xdotool x11-utils fonts-ipafont locales ffmpeg
 )
+# Wine's 32-bit half runs the i686 build; it needs the i386 architecture.
+QUORVANE_I386_PACKAGES=(wine32:i386)
 
 quorvane_install_deps() {
   local missing=() package
-  for package in "${QUORVANE_PACKAGES[@]}"; do
+  for package in "${QUORVANE_PACKAGES[@]}" "${QUORVANE_I386_PACKAGES[@]}"; do
     if ! dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q ' installed$'; then
       missing+=("$package")
     fi
@@ -18,6 +20,11 @@ quorvane_install_deps() {
   local as_root=()
   if [[ $(id -u) -ne 0 ]] && command -v sudo >/dev/null; then
     as_root=(sudo)
+  fi
+  if [[ " ${missing[*]} " == *:i386\ * ]] &&
+    ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "+ dpkg --add-architecture i386"
+    "${as_root[@]}" dpkg --add-architecture i386 || return 1
   fi
   if [[ ${#missing[@]} -eq 0 ]]; then
     echo "== all needed packages are installed"

@@ -1,8 +1,10 @@
 # shellcheck shell=bash
 # Wine and Xvfb helpers for the scripts in scripts/. Sourced; defines
-# functions only. Only 64-bit Wine is used: wine64 runs the x86_64 build.
+# functions only. wine64 runs the x86_64 build and makes the prefix; wine, the
+# 32-bit loader, runs the i686 build in the same prefix and server.
 
 QUORVANE_WINE64=${QUORVANE_WINE64:-/usr/lib/wine/wine64}
+QUORVANE_WINE32=${QUORVANE_WINE32:-/usr/lib/wine/wine}
 # The server binary itself: Debian's wineserver wrapper adds -p0, which would
 # defeat -p.
 QUORVANE_WINESERVER=${QUORVANE_WINESERVER:-/usr/lib/wine/wineserver64}
@@ -17,6 +19,37 @@ quorvane_wine_env() {
 # for Wine only: bash would warn that ja_JP.UTF-8 is not generated.
 quorvane_wine() {
   env LC_ALL=ja_JP.UTF-8 "$QUORVANE_WINE64" "$@"
+}
+
+# Prints the Wine loader for the Windows program $1, by the machine type in
+# its PE header: wine for i386 programs, wine64 for the others.
+quorvane_wine_loader() {
+  local header machine
+  header=$(od -An -tu4 -j60 -N4 "$1") || return 1
+  machine=$(od -An -tx2 -j$((header + 4)) -N2 "$1") || return 1
+  if [[ ${machine// /} == 014c ]]; then
+    echo "$QUORVANE_WINE32"
+  else
+    echo "$QUORVANE_WINE64"
+  fi
+}
+
+# Succeeds when 32-bit Wine starts; otherwise prints why not. Kernels built
+# without IA-32 emulation refuse every i386 Linux program, 32-bit Wine's
+# loader among them.
+quorvane_wine32_runs() {
+  local output
+  if [[ ! -x $QUORVANE_WINE32 ]]; then
+    echo "32-bit Wine ($QUORVANE_WINE32, package wine32:i386) is not installed"
+    return 1
+  fi
+  output=$("$QUORVANE_WINE32" --version 2>&1 </dev/null) && return 0
+  if [[ $output == *"Exec format error"* ]]; then
+    echo "this kernel does not run i386 programs (Exec format error)"
+  else
+    echo "32-bit Wine does not start: ${output##*$'\n'}"
+  fi
+  return 1
 }
 
 # Creates a Wine prefix at $1 unless one is there, and waits until Wine has

@@ -80,8 +80,14 @@ TEST_P(QuitWhileRecording, StopsTheTaskSavesAndEnds) {
   s.Write(kSchedule, CrLf({Line(kLongAgo, kFar, Cp932(u8"ァ院@C40"), "quit.ts2"), kLater}));
   ASSERT_TRUE(s.Start());
   // Started and saved without its line; only the quit's own save can bring
-  // the file back.
-  ASSERT_TRUE(WaitUntil([&] { return s.Read(kSchedule) == kLater + "\r\n"; }));
+  // the file back. Read only once its size shows the save done: a handle open
+  // on it makes the save's replacing fail, and one opened just as the replace
+  // ends may be refused.
+  WIN32_FILE_ATTRIBUTE_DATA file{};
+  ASSERT_TRUE(WaitUntil([&] {
+    return GetFileAttributesExA(s.Path(kSchedule).c_str(), GetFileExInfoStandard, &file) &&
+           file.nFileSizeLow == kLater.size() + 2 && s.Read(kSchedule) == kLater + "\r\n";
+  }));
   ASSERT_TRUE(DeleteFileA(s.Path(kSchedule).c_str()));
   if (lParam != WM_RBUTTONDOWN) s.Tray(WM_LBUTTONDOWN);
   PostMessageA(s.dialog, message, wParam, lParam);
