@@ -5,7 +5,8 @@
 # sanitizers, then the 64-bit and the 32-bit Windows tests (unit, stand-in,
 # end-to-end and binary checks) under Wine, both in one Wine prefix made fresh
 # for this run. Where the kernel runs no 32-bit program, the 32-bit tree gets
-# its binary checks only.
+# its binary checks only. Then a bounded fuzzing run of the core, a short
+# soak under Wine and the installers under Wine's msiexec.
 #
 #   bash scripts/test.sh
 set -euo pipefail
@@ -18,7 +19,9 @@ source scripts/lib/deps.sh
 source scripts/lib/wine.sh
 
 SECONDS=0
+steps=0
 step() {
+  steps=$((steps + 1))
   printf '\n== %s [%dm%02ds]\n' "$*" $((SECONDS / 60)) $((SECONDS % 60))
 }
 run() {
@@ -104,3 +107,17 @@ if [[ $win32_tests == OFF ]]; then
   echo "== 32-bit run skipped: $win32_skipped"
 fi
 run ctest --preset win32 --timeout 600 -j2
+
+# Two minutes of coverage-guided inputs against the core's properties.
+step "fuzz: bounded run"
+run bash scripts/fuzz.sh 120
+
+step "soak: short run"
+run bash scripts/soak.sh
+
+# Last among the Wine steps: its sign-in check restarts the Wine session.
+step "install: msiexec"
+run bash tests/install/msi-test.sh
+
+# Any failure has ended the run before this line.
+printf '\n== done [%dm%02ds]\nsteps: %d passed, 0 failed\n' $((SECONDS / 60)) $((SECONDS % 60)) "$steps"
