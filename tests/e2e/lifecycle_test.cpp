@@ -8,6 +8,9 @@
 namespace e2e {
 namespace {
 
+// A mask of flags; on 32-bit Windows its top bit makes LPARAM negative.
+const LPARAM kLogoff = static_cast<LPARAM>(ENDSESSION_LOGOFF);
+
 const std::string kKeepAlive = "Quorvane_UpdateTimeout\t1\t=1";
 const std::string kSaveFailed = Cp932(u8"スケジュールファイルを保存できませんでした。");
 const std::string kLater = Line({2099, 12, 30, 1, 0, 0}, {2099, 12, 30, 2, 0, 0}, "@13", "l.ts2");
@@ -133,15 +136,15 @@ TEST(WindowsSessionEnd, StopsRecordingsSavesAndLeavesTheTrayUnlessCancelled) {
   ASSERT_TRUE(DeleteFileA(s.Path(kSchedule).c_str()));
   const auto keepAlives = [&] { return s.Calls().size() - s.Calls(kKeepAlive.c_str()).size(); };
 
-  EXPECT_NE(SendMessageA(s.dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), 0);
-  SendMessageA(s.dialog, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+  EXPECT_NE(SendMessageA(s.dialog, WM_QUERYENDSESSION, 0, kLogoff), 0);
+  SendMessageA(s.dialog, WM_ENDSESSION, FALSE, kLogoff);
   const size_t before = keepAlives();
   EXPECT_TRUE(WaitUntil([&] { return keepAlives() > before; })) << "the timer stopped";
   EXPECT_TRUE(s.TrayIcon());
   EXPECT_EQ(s.Read("journal.txt").find("Stop"), std::string::npos);
 
-  EXPECT_NE(SendMessageA(s.dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), 0);
-  SendMessageA(s.dialog, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+  EXPECT_NE(SendMessageA(s.dialog, WM_QUERYENDSESSION, 0, kLogoff), 0);
+  SendMessageA(s.dialog, WM_ENDSESSION, TRUE, kLogoff);
   EXPECT_FALSE(s.TrayIcon());
   EXPECT_FALSE(s.Visible());
   Kill(s.dialog);
