@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Whole-program figures under Wine, for each architecture that runs here:
 # the executable's size, the 10,000-line save before and after writing in
-# blocks, start-up to the first tick (empty and 10,000-line schedule), one
-# due pass over 10,000 lines, and CPU time and memory over an idle soak in
-# the tray with no task and with ten tasks recording.
+# blocks, start-up to the first tick (empty, 1,000- and 10,000-line
+# schedule), one due pass over 1,000 and 10,000 lines, and CPU time and
+# memory over an idle soak in the tray with no task and with ten tasks
+# recording.
 #
 #   bash scripts/perf-wine.sh [--soak SECONDS] [--runs N]
 #
@@ -62,7 +63,7 @@ quorvane_prepare_prefix "$work/base"
 server_pid() {
   local pid
   for pid in $(pgrep -x wineserver64; pgrep -x wineserver); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$1"; then
+    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$1"; then
       echo "$pid"
       return 0
     fi
@@ -106,7 +107,8 @@ record() { # ARCH then "name value unit" lines on stdin
   awk -v arch="$1" '{ printf "%-7s %-28s %12s %s\n", arch, $1, $2, $3 }' | tee -a "$figures"
 }
 
-echo "== Wine figures: $(/usr/lib/wine/wine64 --version), $(nproc) cores, $(date -u +%FT%TZ)"
+echo "== Wine figures: $(/usr/lib/wine/wine64 --version), $(nproc) cores, $(date -u +%FT%TZ)," \
+  "load $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a "$figures"
 for arch in "${arches[@]}"; do
   t=$(tree "$arch")
   exe=$(win "$root/$t/ui/QuorvaneScheduler.exe")
@@ -114,7 +116,7 @@ for arch in "${arches[@]}"; do
   echo "exe.size $(stat -c %s "$t/ui/QuorvaneScheduler.exe") bytes" | record "$arch"
   (cd "$work" && wine_in "$main" "$root/$t/bench/save_wine.exe" 10000 7) | sed "s/^/$arch  /" |
     tee -a "$figures"
-  for lines in 0 10000; do
+  for lines in 0 1000 10000; do
     for ((i = 0; i < runs; i++)); do
       wine_in "$main" "$driver" startup "$exe" "$dll" "$(win "$work/run-$arch")" "$lines"
     done >"$work/startup.$arch.$lines"
@@ -122,12 +124,14 @@ for arch in "${arches[@]}"; do
       echo "$name.$lines $(awk -v n="$name" '$1 == n { print $2 }' "$work/startup.$arch.$lines" | median) ms"
     done | record "$arch"
   done
-  for ((i = 0; i < runs; i++)); do
-    wine_in "$main" "$driver" pass "$exe" "$dll" "$(win "$work/run-$arch")" 10000
-  done >"$work/pass.$arch"
-  for name in pass.ui_thread_cpu pass.first_call_to_saved; do
-    echo "$name.10000 $(awk -v n="$name" '$1 == n { print $2 }' "$work/pass.$arch" | median) ms"
-  done | record "$arch"
+  for lines in 1000 10000; do
+    for ((i = 0; i < runs; i++)); do
+      wine_in "$main" "$driver" pass "$exe" "$dll" "$(win "$work/run-$arch")" "$lines"
+    done >"$work/pass.$arch.$lines"
+    for name in pass.ui_thread_cpu pass.first_call_to_saved; do
+      echo "$name.$lines $(awk -v n="$name" '$1 == n { print $2 }' "$work/pass.$arch.$lines" | median) ms"
+    done | record "$arch"
+  done
 done
 
 echo "== soak: ${soak}s each, all at once in prefixes of their own"
@@ -154,5 +158,6 @@ for arch in "${arches[@]}"; do
   done
 done
 sed 's/^/no-program./' "$work/soak-none.out" | record "-"
+echo "load at the end: $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a "$figures"
 echo "figures: $figures"
 exit "$failed"
