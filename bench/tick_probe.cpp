@@ -1,15 +1,18 @@
 // Runs one core operation `count` times, for callgrind to count the
 // instructions of that function alone (scripts/callgrind.sh):
-//   tick_probe tick-idle|tick-ten|due-pass|next-event LINES COUNT
+//   tick_probe tick-idle|tick-ten|due-pass|next-event|append-log LINES COUNT
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "bench/bench_world.h"
+#include "core/activity_log.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: tick_probe tick-idle|tick-ten|due-pass|next-event LINES COUNT\n");
+    std::fprintf(
+        stderr,
+        "usage: tick_probe tick-idle|tick-ten|due-pass|next-event|append-log LINES COUNT\n");
     return 2;
   }
   const char* what = argv[1];
@@ -27,13 +30,16 @@ int main(int argc, char** argv) {
       w.FillPane();
       quorvane::ResetTaskSlots(w.state.tasks);
       quorvane::RunDueEvents(w.state, w.world);
+    } else if (std::strcmp(what, "append-log") == 0) {
+      quorvane::AppendLog(w, w, w.world.nextChar, "\x83^\x83X\x83N3");
     } else if (std::strcmp(what, "next-event") == 0) {
       quorvane::ComputeNextEvent(w.state, w);
     } else {
       quorvane::OnTick(w.state, w.world);
     }
   }
-  // Nothing due must have stayed so; the pass must have started ten.
+  // Nothing due must have stayed so (no log line); the pass must have
+  // started tasks; the log must have stayed within its bounds.
   const bool ok =
       std::strcmp(what, "due-pass") == 0 ? w.state.tasks.anyRunning != 0 : w.pane.size() == 32766;
   if (!ok) std::fprintf(stderr, "tick_probe: %s did not do what it measures\n", what);

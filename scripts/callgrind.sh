@@ -65,11 +65,13 @@ echo "Instructions (valgrind $(valgrind --version | sed 's/valgrind-//'), callgr
 printf '  %-46s %12s\n' "tick, nothing running, nothing due" "$(instructions OnTick tick-idle 100 1000) per tick"
 printf '  %-46s %12s\n' "tick, ten running, nothing due" "$(instructions OnTick tick-ten 100 1000) per tick"
 printf '  %-46s (budget %d)\n' "" "$QUORVANE_TICK_BUDGET"
+declare -A pass next
 for lines in 100 1000 10000; do
-  printf '  %-46s %12s\n' "due pass starting ten of $lines lines" \
-    "$(instructions RunDueEvents due-pass "$lines" 3) per pass"
+  pass[$lines]=$(instructions RunDueEvents due-pass "$lines" 3)
+  printf '  %-46s %12s\n' "due pass starting ten of $lines lines" "${pass[$lines]} per pass"
 done
-declare -A next
+printf '  %-46s %12s\n' "due pass, each further line" "$(((pass[10000] - pass[100]) / 9900)) per line"
+printf '  %-46s %12s\n' "AppendLog on a full pane" "$(instructions AppendLog append-log 0 100) per line"
 for lines in 100 1000 10000; do
   next[$lines]=$(instructions ComputeNextEvent next-event "$lines" 10)
   printf '  %-46s %12s\n' "ComputeNextEvent over $lines lines" "${next[$lines]} per call"
