@@ -6,6 +6,9 @@
 #
 #   bash scripts/bench.sh [--plot FILE.png] [Google Benchmark options...]
 #
+# e.g. --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+# for the median of five runs (the picture then uses the medians).
+#
 # --plot draws the cost of each operation against the list length on
 # log-log axes (gnuplot).
 set -euo pipefail
@@ -35,13 +38,18 @@ trap 'rm -f "$data"' EXIT
 python3 - "$out" >"$data" <<'EOF'
 import json, sys
 scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}
-runs = {}
+cost = {}  # run name -> ns; with repetitions, their median
 for b in json.load(open(sys.argv[1]))["benchmarks"]:
-    if b.get("run_type") != "iteration":
+    kind, name = b.get("run_type"), b.get("run_name", b["name"])
+    if kind == "aggregate" and b.get("aggregate_name") != "median" or kind not in ("iteration", "aggregate"):
         continue
-    name, _, n = b["name"].partition("/")
-    ns = b["cpu_time"] * scale[b["time_unit"]]
-    points = runs.setdefault(name, [])
+    if kind == "iteration" and name in cost:
+        continue
+    cost[name] = b["cpu_time"] * scale[b["time_unit"]]
+runs = {}
+for name, ns in cost.items():
+    family, _, n = name.partition("/")
+    points = runs.setdefault(family, [])
     if n:
         points.append((int(n), ns))
     else:  # no list involved: the same cost at every length
@@ -63,6 +71,7 @@ set format y "10^{%L}"
 set xrange [70:14000]
 set key outside right top
 set grid
-plot for [i=0:*] "$data" index i using 1:2 with linespoints title columnheader(1)
+plot for [i=0:*] "$data" index i using 1:2 with linespoints title columnheader(1), \
+     30 * x with lines dashtype 2 linecolor rgb "gray50" title "linear: 30 ns a line"
 EOF
 echo "picture: $plot"
