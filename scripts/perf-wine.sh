@@ -46,9 +46,10 @@ trap 'exit 143' TERM
 
 quorvane_install_deps >/dev/null
 for preset in win64 win32; do
+  targets=(QuorvaneScheduler QuorvaneControl save_wine)
+  [[ $preset == win64 ]] && targets+=(wine_figures)
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j2 --target QuorvaneScheduler QuorvaneControl save_wine \
-    $([[ $preset == win64 ]] && echo wine_figures) >/dev/null
+  cmake --build --preset "$preset" -j2 --target "${targets[@]}" >/dev/null
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-perf.XXXXXX")
@@ -70,7 +71,7 @@ server_pid() {
   done
   return 1
 }
-# A prefix of its own (a copy of the base) with its server; prints its path.
+# A prefix of its own, $work/$1, a copy of the base, with its server.
 new_prefix() {
   local prefix=$work/$1
   cp -a "$work/base" "$prefix"
