@@ -11,6 +11,8 @@ constexpr char kChannelFileName[] = "CHANNEL.TXT";
 // The save is written here first and then moved over the schedule file.
 constexpr char kPendingSaveSuffix[] = ".new";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// A save writes in blocks of this size, from the stack.
+constexpr std::size_t kSaveBlockSize = 65536;
 
 // Copies `prefixLength` bytes of `path` followed by `tail`; false if too long.
 bool JoinPath(const char* path, std::size_t prefixLength, const char* tail,
@@ -84,14 +86,26 @@ bool SaveScheduleFile(ScheduleList& list, Files& files, const char* path) {
   if (!JoinPath(path, std::strlen(path), kPendingSaveSuffix, pendingPath)) return false;
   const FileHandle file = files.CreateAnew(pendingPath);
   if (file == kNoFile) return false;
+  // Lines are gathered and written in large blocks: one system call per
+  // block instead of two per line.
+  char block[kSaveBlockSize];
+  std::size_t filled = 0;
   bool written = true;
-  char line[kTextCapacity];
   const int32_t count = list.Count();
-  for (int32_t i = 0; i < count && written; ++i) {
-    list.GetLine(i, line);
-    written = files.Write(file, std::span<const char>(line, std::strlen(line))) &&
-              files.Write(file, std::span<const char>("\r\n", 2));
+  for (int32_t i = 0; i < count; ++i) {
+    if (kSaveBlockSize - filled < kTextCapacity + 1) {
+      written = files.Write(file, std::span<const char>(block, filled));
+      if (!written) break;
+      filled = 0;
+    }
+    // The line is read straight into the block; it and its CR LF fit.
+    char* line = block + filled;
+    list.GetLine(i, std::span(line, kTextCapacity));
+    filled += std::strlen(line);
+    block[filled++] = '\r';
+    block[filled++] = '\n';
   }
+  if (written && filled != 0) written = files.Write(file, std::span<const char>(block, filled));
   written = written && files.Flush(file);
   files.Close(file);
   if (written && files.Replace(pendingPath, path)) return true;
