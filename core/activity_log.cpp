@@ -1,6 +1,7 @@
 #include "core/activity_log.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "core/text_format.h"
 
@@ -12,7 +13,11 @@ namespace {
 std::size_t WholeCharacterPrefix(const char* text, std::size_t available, std::size_t limit,
                                  NextCharRule nextChar) {
   if (available <= limit) return available;
-  const char* at = text;
+  // A LF is never a lead byte, so a character ends with it whether it stands
+  // alone or trails a lead byte: the walk may start behind the last LF before
+  // the cut instead of at the top of a full pane.
+  const std::size_t lastLineFeed = std::string_view(text, limit).rfind('\n');
+  const char* at = lastLineFeed == std::string_view::npos ? text : text + lastLineFeed + 1;
   for (;;) {
     const char* next = nextChar(at);
     if (next == at || static_cast<std::size_t>(next - text) > limit) break;

@@ -45,7 +45,6 @@ version=$(sed -n 's/^project(QuorvaneScheduler VERSION \([0-9]*\.[0-9]*\.[0-9]*\
 }
 [[ -z $patch ]] || version=${version%.*}.$patch
 
-QUORVANE_PACKAGES+=(wixl msitools faketime)
 quorvane_install_deps
 
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || stat -c %Y CMakeLists.txt)}

@@ -51,15 +51,18 @@ TEST(ScheduleFile, PathsStepOverDoubleByteCharacters) {
 }
 
 TEST(ScheduleFile, AFailedSaveLeavesTheOldFileAsItWas) {
-  // Create, four writes, flush and replace fail in turn; the eighth save works.
-  for (int step = 1; step <= 8; ++step) {
+  // Create, the first block, the rest, flush and replace fail in turn; with
+  // nothing failing (step 6) the two blocks make the whole file.
+  const std::vector<std::string> lines(70, std::string(1000, 'x'));
+  std::string whole;
+  for (const std::string& line : lines) whole += line + "\r\n";
+  for (int step = 1; step <= 6; ++step) {
     fakes::FakeWorld w;
-    w.lines = {"one", "two"};
+    w.lines = lines;
     w.disk["s.ini"] = "old\r\n";
     w.failStep = step;
-    EXPECT_EQ(SaveScheduleFile(w, w, "s.ini"), step == 8) << step;
-    const std::map<std::string, std::string> disk = {
-        {"s.ini", step == 8 ? "one\r\ntwo\r\n" : "old\r\n"}};
+    EXPECT_EQ(SaveScheduleFile(w, w, "s.ini"), step == 6) << step;
+    const std::map<std::string, std::string> disk = {{"s.ini", step == 6 ? whole : "old\r\n"}};
     EXPECT_EQ(w.disk, disk) << step;
     EXPECT_EQ(w.openCount, 0) << step;
   }
