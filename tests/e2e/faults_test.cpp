@@ -1,6 +1,8 @@
 // Faults from outside the program: a flapping tuner manager, a library call
 // that runs a nested message loop, the clock jumping, and odd, huge or
 // unwritable schedule files.
+#include <array>
+
 #include "tests/e2e/harness.h"
 
 namespace e2e {
@@ -122,6 +124,189 @@ TEST(Library, TicksDuringASaveFileThatRunsMessagesAreDropped) {
   EXPECT_GE(calls.end()[-2].ms, endMs);
   EXPECT_LT(calls.back().ms, endMs + 2000);
 }
+
+// The program under libfaketime, which adds the seconds in the file "offset"
+// to the clock at every call: writing the file jumps the program's clock.
+// Wine starts a Windows child from the parent's own Unix environment, so an
+// LD_PRELOAD in the child's environment block would not reach it; a shell,
+// which Wine starts as a Unix program, starts the loader with it instead.
+class FakedClock {
+ public:
+  explicit FakedClock(Session& s) : s_(s) {}
+  ~FakedClock() {
+    if (process_ == nullptr) return;
+    TerminateProcess(process_, 99);
+    WaitForSingleObject(process_, 5000);
+    CloseHandle(process_);
+  }
+  void Jump(int seconds) const {
+    s_.Write("offset", Numbered(seconds < 0 ? "" : "+", seconds, "\n"));
+  }
+  bool Start() {
+    const std::string exe = s_.Path("QuorvaneScheduler.exe");
+    if (!CopyFileA(Built("PROGRAM", QUORVANE_E2E_PROGRAM).c_str(), exe.c_str(), FALSE) ||
+        !CopyFileA(Built("LIBRARY", QUORVANE_E2E_LIBRARY).c_str(),
+                   s_.Path("QuorvaneControl.dll").c_str(), FALSE)) {
+      ADD_FAILURE() << "cannot copy the program";
+      return false;
+    }
+    Jump(0);
+    const char* library = sizeof(void*) == 8 ? "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+                                             : "/usr/lib/i386-linux-gnu/faketime/libfaketime.so.1";
+    const auto unix = [](std::string path) {
+      std::replace(path.begin(), path.end(), '\\', '/');
+      return std::string("'").append(path.substr(2)).append("'");  // Z:/x is /x
+    };
+    const auto environment = [](const char* name) {
+      char value[1024] = {};
+      GetEnvironmentVariableA(name, value, sizeof value);
+      return std::string("'") + value + "' ";
+    };
+    s_.Write("run.sh", "cd " + unix(s_.Path(kElsewhere)) + " || exit 1\nexec env WINEPREFIX=" +
+                           environment("WINEPREFIX") + "DISPLAY=" + environment("DISPLAY") +
+                           "LC_ALL=ja_JP.UTF-8 WINEDEBUG=-all NO_FAKE_STAT=1 "
+                           "FAKETIME_NO_CACHE=1 FAKETIME_DONT_FAKE_MONOTONIC=1 LD_PRELOAD=" +
+                           library + " FAKETIME_TIMESTAMP_FILE=" + unix(s_.Path("offset")) +
+                           " QUORVANE_STANDIN_JOURNAL='" + s_.Path("journal.txt") + "' " +
+                           environment("WINELOADER") + unix(exe) + " </dev/null >/dev/null 2>" +
+                           unix(s_.Path("run.log")) + "\n");
+    std::string command = "Z:\\bin\\sh " + unix(s_.Path("run.sh")).substr(1);
+    command.pop_back();
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION shell{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &shell)) {
+      ADD_FAILURE() << "cannot start sh: " << GetLastError();
+      return false;
+    }
+    CloseHandle(shell.hThread);
+    CloseHandle(shell.hProcess);
+    // Ours is the dialog whose process runs our copy of the program.
+    const bool up = WaitUntil(
+        [&] {
+          for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", "Quorvane Scheduler"));) {
+            DWORD id = 0;
+            GetWindowThreadProcessId(w, &id);
+            HANDLE process = OpenProcess(
+                PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+            char image[MAX_PATH] = {};
+            DWORD size = MAX_PATH;
+            if (process != nullptr && QueryFullProcessImageNameA(process, 0, image, &size) &&
+                lstrcmpiA(image, exe.c_str()) == 0) {
+              process_ = process;
+              s_.dialog = w;
+              return s_.TrayIcon() != FALSE;
+            }
+            if (process != nullptr) CloseHandle(process);
+          }
+          return false;
+        },
+        15000);
+    if (!up) ADD_FAILURE() << "no dialog with a tray icon under faketime";
+    return up;
+  }
+  DWORD Exit(int timeoutMs = 5000) const {
+    DWORD code = STILL_ACTIVE;
+    WaitForSingleObject(process_, static_cast<DWORD>(timeoutMs));
+    GetExitCodeProcess(process_, &code);
+    return code;
+  }
+
+ private:
+  Session& s_;
+  HANDLE process_ = nullptr;
+};
+
+struct Jump {
+  const char* name;
+  int seconds;
+  // Added at T (now, on both clocks): start and end as seconds from T,
+  // channel; each records into "<channel>.ts2". The first is due at once.
+  std::vector<std::array<int, 3>> entries;
+  std::vector<int> left;                // entries still listed at the end
+  std::vector<std::string> calls, log;  // the journal without keep-alives
+};
+
+// Forward: the running task's end and three starts (two with their ends)
+// are passed at once. Backward: the running task is kept alive until the
+// clock reaches its end again, and the next start waits for the clock too.
+const Jump kJumps[] = {
+    {"Forward",
+     3600,
+     {{-99999, 1800, 27}, {600, 1200, 21}, {900, 7200, 22}, {1500, 2400, 23}, {7200, 7300, 24}},
+     {4},
+     Cat(Cat(Cat(Started(27, "27.ts2", 1), {Stop(1)}), Started(23, "23.ts2", 2)),
+         Cat(Cat(Started(22, "22.ts2", 3), Started(21, "21.ts2", 4)), {Stop(2), Stop(4), Stop(3)})),
+     {StoppedLog(2), StoppedLog(0), StartedLog(2, 21), StartedLog(1, 22), StartedLog(0, 23),
+      StoppedLog(0), StartedLog(0, 27)}},
+    {"Backward",
+     -5,
+     {{-99999, 4, 27}, {3, 5, 28}, {7200, 7300, 24}},
+     {2},
+     Cat(Cat(Started(27, "27.ts2", 1), Started(28, "28.ts2", 2)), {Stop(1), Stop(2)}),
+     {StoppedLog(1), StoppedLog(0), StartedLog(1, 28), StartedLog(0, 27)}}};
+
+class ClockJump : public ::testing::TestWithParam<Jump> {};
+
+// The journal's times are the program's clock.
+TEST_P(ClockJump, NothingEarlyNothingTwiceEndedTasksStopAtTheNextTick) {
+  const Jump& jump = GetParam();
+  Session s;
+  FakedClock clock(s);
+  ASSERT_TRUE(clock.Start());
+  const int64_t t = NowMs() / 1000 * 1000;
+  std::vector<std::string> lines;
+  for (const auto& [start, end, channel] : jump.entries) {
+    lines.push_back(Line(LocalAt(t + start * 1000), LocalAt(t + end * 1000), Numbered("@", channel),
+                         Numbered("", channel, ".ts2")));
+    s.Fill(lines.back());
+    s.Click(IDC_ADD);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return Journalled(s, "Quorvane_SaveFile"); }));
+  ASSERT_LT(NowMs(), t + 2500) << "too late to jump before the next start";
+  clock.Jump(jump.seconds);
+  ASSERT_TRUE(WaitUntil([&] { return s.Log().size() >= jump.log.size(); }, 15000));
+  std::vector<std::string> left;
+  for (int i : jump.left) left.push_back(lines[static_cast<size_t>(i)]);
+  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), left);
+  EXPECT_EQ(s.Log(), jump.log);
+  s.Post(IDC_EXIT);
+  EXPECT_EQ(clock.Exit(), 0u);
+  EXPECT_EQ(s.Read(kSchedule), CrLf(left));
+  EXPECT_EQ(s.Calls(kKeepAlive), jump.calls);
+
+  // The program's clock did jump. Each task starts at or after its start
+  // and stops at or after its end, at the latest at the tick after the
+  // program's clock has passed both.
+  const std::vector<Call> calls = s.Journal();
+  bool jumped = false;
+  for (size_t i = 1; i < calls.size(); ++i) {
+    const int64_t late = calls[i].ms - calls[i - 1].ms - jump.seconds * 1000LL;
+    jumped = jumped || (late > -100 && late < 2500);
+  }
+  EXPECT_TRUE(jumped);
+  const auto first = [&](auto from, auto done) { return std::find_if(from, calls.end(), done); };
+  for (const auto& [start, end, channel] : jump.entries) {
+    const auto saved = first(calls.begin(), [&](const Call& c) {
+      return c.text.find(Numbered("\t", channel, ".ts2\t=1")) != std::string::npos;
+    });
+    const int64_t endMs = t + end * 1000;
+    if (saved == calls.end() || endMs > calls.back().ms) continue;  // not started, or not ended
+    const std::string handle = saved->text.substr(saved->text.rfind('=') + 1);
+    const auto stopped = first(saved, [&](const Call& c) {
+      return c.text.starts_with("Quorvane_Stop\t" + handle + "\t");
+    });
+    const auto reached = first(saved, [&](const Call& c) { return c.ms >= endMs; });
+    ASSERT_NE(stopped, calls.end());
+    EXPECT_GE(saved->ms, t + start * 1000) << channel;
+    EXPECT_GE(stopped->ms, endMs) << channel;
+    EXPECT_LT(stopped->ms, reached->ms + 2500) << channel;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, ClockJump, ::testing::ValuesIn(kJumps),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace e2e
