@@ -5,7 +5,7 @@
 QUORVANE_PACKAGES=(
   cmake g++ make libgtest-dev python3 clang-format zip
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-  wine wine64 xvfb xdotool x11-utils fonts-ipafont locales
+  wine wine64 xvfb xdotool x11-utils fonts-ipafont locales faketime
 )
 
 quorvane_install_deps() {
