@@ -434,7 +434,7 @@ const Unwritable kUnwritable[] = {
     {"ReadOnlyFolder", "chmod a-w $F && { [ $(id -u) != 0 ] || chattr +i $F; }",
      "chattr -i $F; chmod u+w $F"},
     // On a tmpfs of 64 KB over the folder, after one save there, filled to
-    // all but 8 KB: the save of about 15 KB runs out of room halfway.
+    // all but 8 KB: the save of about 13 KB runs out of room halfway.
     {"FullDisk", "dd if=/dev/zero of=$F/filler bs=4k; truncate -s -8k $F/filler", "rm $F/filler"}};
 
 class Unwritten : public ::testing::TestWithParam<Unwritable> {};
