@@ -9,7 +9,7 @@ QUORVANE_PACKAGES=(
   libbenchmark-dev valgrind gnuplot-nox wixl msitools
 )
 # Wine's 32-bit half runs the i686 build; it needs the i386 architecture.
-QUORVANE_I386_PACKAGES=(wine32:i386)
+QUORVANE_I386_PACKAGES=(wine32:i386 libfaketime:i386)
 
 quorvane_install_deps() {
   local missing=() package

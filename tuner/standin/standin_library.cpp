@@ -8,6 +8,13 @@
 //   QUORVANE_STANDIN_DIRTY_REFUSAL   1: a refused start writes 0xDEADBEEF
 //   QUORVANE_STANDIN_KEEPALIVE_MS    silence after which a recording stops
 //                                    by itself (default 10000)
+//   QUORVANE_STANDIN_FLAP            ping: ManagerPing answers 1, 0, 1, 0, ...
+//                                    from its first call on
+//   QUORVANE_STANDIN_SAVEFILE_MS     SaveFile first journals "#savefile-begin"
+//                                    and the file name, then runs the calling
+//                                    thread's messages for this long, as a
+//                                    library with a window or COM of its own
+//                                    would, and only then does its work
 #include <windows.h>
 
 #include <atomic>
@@ -71,16 +78,37 @@ bool DirtyRefusal() {
   return Environment("QUORVANE_STANDIN_DIRTY_REFUSAL") == "1";
 }
 
-uint32_t KeepAliveMs() {
-  const std::string text = Environment("QUORVANE_STANDIN_KEEPALIVE_MS");
+// A decimal count from the environment; 0 when absent or not a number.
+uint32_t Milliseconds(const char* name) {
   uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9' || value > 0xFFFFFFFFu) {
-      return kDefaultKeepAliveMs;
-    }
+  for (char c : Environment(name)) {
+    if (c < '0' || c > '9' || value > 0xFFFFFFFFu) return 0;
     value = value * 10 + static_cast<uint64_t>(c - '0');
   }
-  return value == 0 || value > 0xFFFFFFFFu ? kDefaultKeepAliveMs : static_cast<uint32_t>(value);
+  return value > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(value);
+}
+
+uint32_t KeepAliveMs() {
+  const uint32_t value = Milliseconds("QUORVANE_STANDIN_KEEPALIVE_MS");
+  return value == 0 ? kDefaultKeepAliveMs : value;
+}
+
+// Runs the calling thread's messages for `milliseconds`. A quit message is
+// put back for the caller's own loop, as a nested loop must.
+void PumpMessagesFor(uint32_t milliseconds) {
+  const uint64_t until = GetTickCount64() + milliseconds;
+  for (uint64_t now = GetTickCount64(); now < until; now = GetTickCount64()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(until - now), QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(message.wParam));
+        return;
+      }
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
 }
 
 uint64_t UnixTimeMs() {
@@ -266,6 +294,10 @@ int32_t QUORVANE_STDCALL Quorvane_ManagerActivate() {
 int32_t QUORVANE_STDCALL Quorvane_SaveFile(uint32_t frequency, uint32_t zero, uint32_t one,
                                            uint32_t five, const char* fileName,
                                            uint32_t* taskHandle) {
+  if (const uint32_t blocking = Milliseconds("QUORVANE_STANDIN_SAVEFILE_MS"); blocking != 0) {
+    Journal(std::string("#savefile-begin\t") + (fileName != nullptr ? fileName : ""));
+    PumpMessagesFor(blocking);
+  }
   uint32_t handle = 0;
   int32_t result = 0;
   if (Refused("start")) {
@@ -318,7 +350,9 @@ int32_t QUORVANE_STDCALL Quorvane_UpdateTimeout(uint32_t taskHandle) {
 }
 
 int32_t QUORVANE_STDCALL Quorvane_ManagerPing() {
-  const int32_t result = Refused("ping") ? 0 : 1;
+  static std::atomic<uint32_t> calls{0};
+  const bool flapping = Environment("QUORVANE_STANDIN_FLAP") == "ping";
+  const int32_t result = Refused("ping") || (flapping && calls++ % 2 != 0) ? 0 : 1;
   Journal("Quorvane_ManagerPing" + Result(result));
   return result;
 }
