@@ -30,7 +30,7 @@ case $command in
     # Itanium-mangled operator new and new[] (size_t is m, j or y; std::string,
     # std::vector and std::function end there) and the C allocators, with or
     # without the leading underscore of 32-bit Windows.
-    # shellcheck disable=SC2086 # the ;-separated list's words
+    # shellcheck disable=SC2086,SC2048 # the ;-separated lists' words
     found=$("$tool" -u --no-demangle ${file//;/ } ${*//;/ } | awk '{print $NF}' | sort -u |
       { grep -E '^_{0,2}(_Zn[wa][mjy]|malloc|calloc|realloc|strdup|_strdup)$' || true; })
     [[ -z $found ]] || fail "heap allocation referenced by product code:" $found
