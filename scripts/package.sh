@@ -82,9 +82,8 @@ for preset in "${presets[@]}"; do
   standin=$tree/tuner/standin/QuorvaneControl.dll
   for binary in "$program" "$standin"; do
     run bash tests/binaries/check-binary.sh imports "$triple-objdump" "$binary" >/dev/null
+    run bash tests/binaries/check-binary.sh resources "$triple-windres" "$binary" "$version" >/dev/null
   done
-  run bash tests/binaries/check-version.sh "$triple-windres" "$program" "$version" program >/dev/null
-  run bash tests/binaries/check-version.sh "$triple-windres" "$standin" "$version" standin >/dev/null
 
   name=QuorvaneScheduler-$version-$preset
   dir=$stage/$name

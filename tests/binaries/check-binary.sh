@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Checks of the built Windows binaries that need no Windows to run:
-#   check-binary.sh imports   OBJDUMP FILE         only Windows' own DLLs are imported
-#   check-binary.sh exports   OBJDUMP FILE NAME... exactly these undecorated names are exported
-#   check-binary.sh resources WINDRES FILE         dialog MAIN, icon ICON, strings 100-108
+#   check-binary.sh imports   OBJDUMP FILE          only Windows' own DLLs are imported
+#   check-binary.sh exports   OBJDUMP FILE NAME...  exactly these undecorated names are exported
+#   check-binary.sh heap      NM FILE...            no heap allocation referenced (FILE: a;b;c too)
+#   check-binary.sh resources WINDRES FILE VERSION  the program's dialog, strings and icon, and
+#                                                   the program's or stand-in's version resource
 # Exits 0 when the check holds, 1 with a reason when not, 2 on a usage error.
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2 && exit 1; }
-[[ $# -ge 3 ]] || { sed -n '2,6p' "$0" >&2 && exit 2; }
-command=$1 tool=$2 file=$3
-shift 3
-[[ -f $file ]] || fail "no such file: $file"
+[[ $# -ge 3 ]] || { sed -n '2,8p' "$0" >&2 && exit 2; }
+command=$1 tool=$2 file=$3 && shift 3
 
 case $command in
   imports)
@@ -23,28 +23,42 @@ case $command in
     ;;
   exports)
     actual=$("$tool" -p "$file" |
-      sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' | LC_ALL=C sort)
-    diff <(printf '%s\n' "$@" | LC_ALL=C sort) <(echo "$actual") ||
-      fail "$file does not export exactly $* (<: missing, >: unexpected)"
+      sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' | sort)
+    diff <(printf '%s\n' "$@" | sort) <(echo "$actual") || fail "exports of $file (<: missing, >: extra)"
+    ;;
+  heap)
+    # Itanium-mangled operator new and new[] (size_t is m, j or y; std::string,
+    # std::vector and std::function end there) and the C allocators, with or
+    # without the leading underscore of 32-bit Windows.
+    # shellcheck disable=SC2086,SC2048 # the ;-separated lists' words
+    found=$("$tool" -u --no-demangle ${file//;/ } ${*//;/ } | awk '{print $NF}' | sort -u |
+      { grep -E '^_{0,2}(_Zn[wa][mjy]|malloc|calloc|realloc|strdup|_strdup)$' || true; })
+    [[ -z $found ]] || fail "heap allocation referenced by product code:" $found
     ;;
   resources)
-    # What windres reads back, each resource on one line headed by its
-    # language, the dialog's controls as id, class, style, x,y,w,h and text,
-    # a row of the dialog to a line (four controls at most); L"\x958b"
-    # escapes become UTF-8.
+    # The resources of FILE's section below, as windres reads them back, each
+    # on lines headed by its language:
+    # the dialog's controls as id, class, style, x,y,w,h and text, a row of
+    # the dialog to a line (four controls at most), the version's values
+    # three to a line; L"\x958b" escapes become UTF-8.
     found=$("$tool" -J coff -O rc -i "$file" | awk '
       { sub(/[ \t]*\/\*.*\*\//, "") }
       /^LANGUAGE / { language = $2 $3 }
-      /^"MAIN" DIALOG|^"ICON" 14/ { out = language " " $0; keep = 1; y = -9; next }
+      /^"MAIN" DIALOG|^"ICON" 14|^1 VERSIONINFO/ { out = language " " $0; keep = 1; y = -9; next }
       keep && /^  CONTROL / {
         split(substr($0, 11), f, ", ")
         if (f[6] - y > 2 || ++n == 4) { out = out "\n "; n = 0 } else out = out " |"
         out = out " " f[2] " " f[3] " " f[4] " " f[5] "," f[6] "," f[7] "," f[8]
         out = out (f[1] == "\"\"" ? "" : " " substr(f[1], 2)); y = f[6]; next }
+      keep && /^ *BLOCK / { sub(/^ */, /String/ ? " " : "\n  "); out = out $0; v = 0; next }
+      keep && /^ *VALUE / {
+        sub(/^ *VALUE/, v++ == 0 ? "" : v % 3 == 1 ? "\n   " : " |"); out = out $0; next }
       keep && /^END$/ { print out; keep = 0 }
-      keep && /[^ ]/ && !/^BEGIN$/ { sub(/^ */, " "); out = out $0 }
+      keep && /[^ ]/ && !/^ *(BEGIN|END)$/ { sub(/^ */, " "); out = out $0 }
       /^  10[0-8], / { print language $0 }' | perl -CS -pe 's/\\x([0-9a-f]{4})/chr hex $1/ge')
-    diff -u --label expected --label found - <(echo "$found") <<'EOF_RC' ||
+    v=$1 n="${1//./, }, 0"
+    expected=$(awk -v f="${file##*/}:" '/^Quorvane.*:$/ { on = $0 == f; next } on' <<EOF_RC
+QuorvaneScheduler.exe:
 17,1 "MAIN" DIALOG 0, 0, 256, 208 STYLE 0x80ca10c2 CAPTION "Quorvane Scheduler" FONT 12, "SYSTEM"
   128 "STATIC" 0x50000002 8,10,48,14 "開始日時:" | 129 "COMBOBOX" 0x50210002 64,8,32,96 | 130 "COMBOBOX" 0x50210002 96,8,24,96 | 131 "COMBOBOX" 0x50210002 120,8,24,96
   133 "COMBOBOX" 0x50210002 152,8,24,96 | 134 "COMBOBOX" 0x50210002 176,8,24,96 | 135 "COMBOBOX" 0x50210002 200,8,24,96
@@ -65,9 +79,22 @@ case $command in
 17,1  107, L"TS2ファイル (*.ts2)\000*.ts2\000全てのファイル\000*.*\000"
 17,1  108, L"スケジュールファイルを保存できませんでした。"
 17,1 "ICON" 14 0, 1, 1, "\040\040\020\000", 1, 4, 0x2e8L, 1
+0,0 1 VERSIONINFO FILEVERSION $n PRODUCTVERSION $n FILEFLAGSMASK 0x3f FILEOS 0x40004 FILETYPE 0x1 BLOCK "StringFileInfo"
+  BLOCK "041103a4" "FileDescription", L"Quorvane Scheduler テレビ録画スケジューラ" | "FileVersion", "$v" | "LegalCopyright", L"Copyright (C) 2026 Quorvane Scheduler の作者"
+    "OriginalFilename", "QuorvaneScheduler.exe" | "ProductName", "Quorvane Scheduler" | "ProductVersion", "$v"
+  BLOCK "040904e4" "FileDescription", "Quorvane Scheduler television recording scheduler" | "FileVersion", "$v" | "LegalCopyright", "Copyright (C) 2026 the Quorvane Scheduler authors"
+    "OriginalFilename", "QuorvaneScheduler.exe" | "ProductName", "Quorvane Scheduler" | "ProductVersion", "$v"
+  BLOCK "VarFileInfo" "Translation", 0x411, 932, 0x409, 1252
+QuorvaneControl.dll:
+0,0 1 VERSIONINFO FILEVERSION $n PRODUCTVERSION $n FILEFLAGSMASK 0x3f FILEOS 0x40004 FILETYPE 0x2 BLOCK "StringFileInfo"
+  BLOCK "041103a4" "FileDescription", L"Quorvane Scheduler プロジェクトの代替チューナ制御ライブラリ(チューナメーカーのライブラリではありません)" | "FileVersion", "$v" | "LegalCopyright", L"Copyright (C) 2026 Quorvane Scheduler の作者"
+    "OriginalFilename", "QuorvaneControl.dll" | "ProductName", "Quorvane Scheduler" | "ProductVersion", "$v"
+  BLOCK "040904e4" "FileDescription", "Quorvane Scheduler project's stand-in tuner control library, not the tuner maker's library" | "FileVersion", "$v" | "LegalCopyright", "Copyright (C) 2026 the Quorvane Scheduler authors"
+    "OriginalFilename", "QuorvaneControl.dll" | "ProductName", "Quorvane Scheduler" | "ProductVersion", "$v"
+  BLOCK "VarFileInfo" "Translation", 0x411, 932, 0x409, 1252
 EOF_RC
-      fail "$file lacks the expected dialog MAIN, 32x32 16-colour icon ICON or strings 100-108"
+    )
+    diff -u --label expected --label found <(echo "$expected") <(echo "$found") || fail "$file"
     ;;
   *) fail "unknown check: $command" ;;
 esac
-echo "PASS: $command of $(basename "$file")"
