@@ -3,12 +3,13 @@
 #   check-binary.sh imports   OBJDUMP FILE          only Windows' own DLLs are imported
 #   check-binary.sh exports   OBJDUMP FILE NAME...  exactly these undecorated names are exported
 #   check-binary.sh heap      NM FILE...            no heap allocation referenced (FILE: a;b;c too)
+#   check-binary.sh size      BYTES FILE            FILE is at most BYTES long
 #   check-binary.sh resources WINDRES FILE VERSION  the program's dialog, strings and icon, and
 #                                                   the program's or stand-in's version resource
 # Exits 0 when the check holds, 1 with a reason when not, 2 on a usage error.
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2 && exit 1; }
-[[ $# -ge 3 ]] || { sed -n '2,8p' "$0" >&2 && exit 2; }
+[[ $# -ge 3 ]] || { sed -n '2,9p' "$0" >&2 && exit 2; }
 command=$1 tool=$2 file=$3 && shift 3
 
 case $command in
@@ -25,6 +26,9 @@ case $command in
     actual=$("$tool" -p "$file" |
       sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' | sort)
     diff <(printf '%s\n' "$@" | sort) <(echo "$actual") || fail "exports of $file (<: missing, >: extra)"
+    ;;
+  size)
+    size=$(stat -c %s "$file") && ((size <= tool)) || fail "$file is $size bytes, over $tool"
     ;;
   heap)
     # Itanium-mangled operator new and new[] (size_t is m, j or y; std::string,
