@@ -134,7 +134,9 @@ TEST(WindowsSessionEnd, StopsRecordingsSavesAndLeavesTheTrayUnlessCancelled) {
   ASSERT_TRUE(WaitUntil([&] { return s.Read(kSchedule) == kLater + "\r\n"; }));
   // Only the session end's own save can bring the file back.
   ASSERT_TRUE(DeleteFileA(s.Path(kSchedule).c_str()));
-  const auto keepAlives = [&] { return s.Calls().size() - s.Calls(kKeepAlive.c_str()).size(); };
+  const auto keepAlives = [&] {
+    return s.Calls(nullptr).size() - s.Calls(kKeepAlive.c_str()).size();
+  };
 
   EXPECT_NE(SendMessageA(s.dialog, WM_QUERYENDSESSION, 0, kLogoff), 0);
   SendMessageA(s.dialog, WM_ENDSESSION, FALSE, kLogoff);

@@ -48,7 +48,7 @@ TEST(Recording, StartedAndStoppedByTheClock) {
                 int(endMs - NowMs()) + 5000));
   Sleep(1300);  // one more tick, that must call nothing
   const std::vector<Call> calls = s.Journal();
-  const std::vector<std::string> texts = s.Calls();
+  const std::vector<std::string> texts = s.Calls(nullptr);
   const auto keepAlives = std::count(texts.begin(), texts.end(), kKeepAlive);
   EXPECT_TRUE(keepAlives >= 2 && keepAlives <= 4) << keepAlives;
   std::string name = line + ".ts2";
