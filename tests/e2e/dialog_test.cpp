@@ -34,7 +34,7 @@ TEST(Dialog, StartsHiddenTripsToTheTrayAndBackAndBrowsesInAnOwnedEmptyDialog) {
   ASSERT_NE(name, nullptr);
   EXPECT_EQ(GetText(name), "");
   EXPECT_EQ(Items(GetDlgItem(box, 0x470), false),
-            (std::vector<std::string>{Cp932(u8"TS2ファイル (*.ts2)"), Cp932(u8"全てのファイル")}));
+            (Texts{Cp932(u8"TS2ファイル (*.ts2)"), Cp932(u8"全てのファイル")}));
   PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
   EXPECT_EQ(s.Text(IDC_FILE_NAME), "keep.ts2");
@@ -44,11 +44,11 @@ TEST(Dialog, ShowsNowAndTheChannelsAndEditsTheScheduleFile) {
   Session s;
   // Double-byte characters with '\' (0x5C) or '@' (0x40) as trail byte, an
   // empty line, and a last line without CR LF; not in sorted order.
-  const std::vector<std::string> channels = {Cp932(u8"ソフト表示局 @27"), Cp932(u8"ァ院 @C40"), "",
-                                             "plain.name @16", Cp932(u8"予構噂 能十 @18")};
-  std::vector<std::string> generated;
-  for (int c = 13; c <= 62; ++c) generated.push_back(std::string("@").append(std::to_string(c)));
-  for (int c = 36; c <= 63; ++c) generated.push_back(std::string("@C").append(std::to_string(c)));
+  const Texts channels = {Cp932(u8"ソフト表示局 @27"), Cp932(u8"ァ院 @C40"), "", "plain.name @16",
+                          Cp932(u8"予構噂 能十 @18")};
+  Texts generated;
+  for (int c = 13; c <= 62; ++c) generated.push_back(Said(u8"@%d", c));
+  for (int c = 36; c <= 63; ++c) generated.push_back(Said(u8"@C%d", c));
   s.Write("CHANNEL.TXT", Join(channels, "\r\n"));
   const std::string full =
       Line({2099, 5, 6, 7, 8, 9}, {2099, 5, 6, 8, 0, 0}, channels[1], "rec name.ts2");
@@ -90,11 +90,8 @@ TEST(Dialog, ShowsNowAndTheChannelsAndEditsTheScheduleFile) {
     return Line({2099, 6, 1, 0, 0, 0}, {2099, 6, 1, 1, 0, 0}, std::string(channelBytes, 'c'),
                 std::string(490, 'f'));
   };
-  for (const std::string& line : {a, b, d, sized(491), sized(490)}) {
-    s.Fill(line);
-    s.Click(IDC_ADD);
-  }
-  const std::vector<std::string> expected = {b, other, d, a, full, sized(490)};
+  s.Add({a, b, d, sized(491), sized(490)});
+  const Texts expected = {b, other, d, a, full, sized(490)};
   EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), expected);
   EXPECT_EQ(s.Read(kSchedule), CrLf(expected));
 }

@@ -10,14 +10,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,8 +22,10 @@
 
 namespace e2e {
 
+using Texts = std::vector<std::string>;
 constexpr UINT kTrayMessage = WM_USER + 1;
 constexpr const char* kSchedule = "QuorvaneScheduler.ini";
+constexpr const char* kKeepAlive = "Quorvane_UpdateTimeout";
 // The current directory of every program started: a folder of its own, so
 // that every test also shows that the program finds its files beside itself.
 const std::string kElsewhere = "elsewhere\\";
@@ -53,6 +52,12 @@ inline std::string Cp932(std::u8string_view text) {
                                          int(text.size()), wide.data(), int(wide.size()))));
   return Narrow(wide);
 }
+// A log message with up to two numbers put in.
+inline std::string Said(const char8_t* format, int a = 0, int b = 0) {
+  char text[256];
+  std::snprintf(text, sizeof text, Cp932(format).c_str(), a, b);
+  return text;
+}
 
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
   for (const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs); !done(); Sleep(50)) {
@@ -61,29 +66,28 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
   return true;
 }
 
-inline std::vector<std::string> Split(const std::string& text, const std::string& separator) {
-  std::vector<std::string> parts;
+inline Texts Split(const std::string& text, const std::string& separator) {
+  Texts parts;
   for (size_t start = 0, end = 0; end != std::string::npos; start = end + separator.size())
     parts.push_back(text.substr(start, (end = text.find(separator, start)) - start));
   return parts;
 }
-inline std::string Join(const std::vector<std::string>& parts, const std::string& separator) {
+inline std::string Join(const Texts& parts, const std::string& separator) {
   std::string text;
   for (const std::string& part : parts) text += (text.empty() ? "" : separator) + part;
   return text;
 }
-inline std::vector<std::string> Cat(std::vector<std::string> a, const std::vector<std::string>& b) {
+inline Texts Cat(Texts a, const Texts& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
-inline std::string CrLf(const std::vector<std::string>& lines) {
+inline std::string CrLf(const Texts& lines) {
   return lines.empty() ? "" : Join(lines, "\r\n") + "\r\n";
 }
 
 struct Time {
   int year, month, day, hour, minute, second;
 };
-
 inline int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
@@ -108,6 +112,16 @@ inline std::string Line(const Time& start, const Time& end, const std::string& c
                         const std::string& fileName) {
   return Join({TimeText(start), TimeText(end), channel, fileName}, "\t");
 }
+// The journal of a start on a plain channel (handle 0: refused).
+inline Texts StartCalls(int channel, const std::string& name, int handle) {
+  const int f = channel >= 13 && channel <= 62 ? 473143 + (channel - 13) * 6000 : 0;
+  return {"Quorvane_ManagerPing\t=1", Said(u8"Quorvane_ChannelToFreq\t%d\t0\t=%d", channel, f),
+          Said(u8"Quorvane_SaveFile\t%d\t0\t1\t5\t", f) + name +
+              Said(u8"\t=%d\thandle=%d", handle != 0, handle)};
+}
+inline std::string StopCall(int handle) {
+  return Said(u8"Quorvane_Stop\t%d\t=1", handle);
+}
 
 inline std::string GetText(HWND window) {
   // The length may count characters; leave room for double bytes.
@@ -117,24 +131,84 @@ inline std::string GetText(HWND window) {
 }
 // Wine 8 answers LB_GETTEXT and CB_GETLBTEXT from another process in UTF-16
 // whatever the caller, and overruns a short buffer.
-inline std::vector<std::string> Items(HWND box, bool listBox) {
-  std::vector<std::string> items(
-      size_t(SendMessageW(box, listBox ? LB_GETCOUNT : CB_GETCOUNT, 0, 0)));
+inline Texts Items(HWND box, bool listBox) {
+  Texts items(size_t(SendMessageW(box, listBox ? LB_GETCOUNT : CB_GETCOUNT, 0, 0)));
   for (size_t i = 0; i < items.size(); ++i) {
     std::wstring text(4096, L'\0');
-    const LRESULT length =
+    const LRESULT n =
         SendMessageW(box, listBox ? LB_GETTEXT : CB_GETLBTEXT, i, LPARAM(text.data()));
-    items[i] = Narrow(text.substr(0, size_t(std::max<LRESULT>(0, length))));
+    items[i] = Narrow(text.substr(0, size_t(std::max<LRESULT>(0, n))));
   }
   return items;
 }
+// NIM_MODIFY without flags succeeds only while the icon exists; NIM_DELETE
+// forgets it as a restarted notification area would.
+inline bool TrayIcon(HWND dialog, DWORD action = NIM_MODIFY) {
+  NOTIFYICONDATAA icon{};
+  icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  icon.hWnd = dialog;
+  return Shell_NotifyIconA(action, &icon) != FALSE;
+}
+
+// A copy of the program, run from exe's folder's kElsewhere; killed at the end.
+struct Process {
+  PROCESS_INFORMATION pi{};
+  Process() = default;
+  explicit Process(const std::string& exe) { Run(exe); }
+  ~Process() {
+    Kill();  // all harmless without a process
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+  // As a crash would end it.
+  void Kill() const {
+    TerminateProcess(pi.hProcess, 99);
+    WaitForSingleObject(pi.hProcess, 5000);
+  }
+  bool Run(const std::string& exe) {
+    // A show state and arguments the program must not heed.
+    std::string command = "\"" + exe + "\" /show";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    const std::string folder = exe.substr(0, exe.rfind('\\') + 1) + kElsewhere;
+    const bool started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, folder.c_str(), &startup, &pi);
+    if (!started) ADD_FAILURE() << "CreateProcessA: " << GetLastError();
+    return started;
+  }
+  // The exit code, or STILL_ACTIVE if the program is still running after timeoutMs.
+  DWORD Exit(int timeoutMs = 5000) const {
+    DWORD code = STILL_ACTIVE;
+    WaitForSingleObject(pi.hProcess, DWORD(timeoutMs));
+    GetExitCodeProcess(pi.hProcess, &code);
+    return code;
+  }
+  // The main dialog, or another one (a message box, the open-file dialog).
+  HWND Find(bool main = true) const {
+    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, "#32770", nullptr));) {
+      DWORD process = 0;
+      GetWindowThreadProcessId(window, &process);
+      if (process == pi.dwProcessId && (GetText(window) == "Quorvane Scheduler") == main)
+        return window;
+    }
+    return nullptr;
+  }
+  // The main dialog once it is up with its tray icon, or nullptr.
+  HWND Up() const {
+    HWND dialog = nullptr;
+    WaitUntil([&] { return (dialog = Find()) != nullptr && TrayIcon(dialog); }, 15000);
+    return dialog;
+  }
+};
 
 struct Call {
   int64_t ms;
   std::string text;  // the journal line after its time
 };
 
-class Session {
+class Session : public Process {
  public:
   // The expected texts and those the program shows are code page 932 bytes.
   // Without a window manager (Xvfb) Wine makes every hide or show of a managed
@@ -153,10 +227,7 @@ class Session {
     std::filesystem::create_directories(folder_ + kElsewhere);
   }
   ~Session() {
-    TerminateProcess(process_.hProcess, 99);  // all harmless without a process
-    WaitForSingleObject(process_.hProcess, 5000);
-    CloseHandle(process_.hProcess);
-    CloseHandle(process_.hThread);
+    Kill();
     if (std::getenv("QUORVANE_E2E_KEEP") != nullptr && ::testing::Test::HasFailure()) return;
     // The killed program may hold its files for a moment.
     std::error_code error;
@@ -171,10 +242,12 @@ class Session {
   void Write(const std::string& name, const std::string& bytes) const {
     std::ofstream(Path(name), std::ios::binary) << bytes;
   }
-
+  bool Has(const std::string& call) const {
+    return Read("journal.txt").find(call) != std::string::npos;
+  }
   // Copies the program and the library (if any) in and starts it with the
   // stand-in switches ("NAME=value") in its environment; no waiting.
-  bool Launch(const std::string& library, std::vector<std::string> switches = {}) {
+  bool Launch(const std::string& library, Texts switches = {}) {
     const std::string exe = Path("QuorvaneScheduler.exe");
     if (!CopyFileA(Built("PROGRAM", QUORVANE_E2E_PROGRAM).c_str(), exe.c_str(), FALSE) ||
         (!library.empty() &&
@@ -184,42 +257,15 @@ class Session {
     }
     switches.push_back("QUORVANE_STANDIN_JOURNAL=" + Path("journal.txt"));
     for (const std::string& s : switches) _putenv(s.c_str());  // inherited by the program
-    // A show state and arguments the program must not heed.
-    std::string command = "\"" + exe + "\" /show";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-    const bool started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
-                                        nullptr, Path(kElsewhere).c_str(), &startup, &process_);
+    const bool started = Run(exe);
     for (const std::string& s : switches) _putenv(s.substr(0, s.find('=') + 1).c_str());
-    if (!started) ADD_FAILURE() << "CreateProcessA: " << GetLastError();
     return started;
   }
   // Launches, then waits for the dialog and its tray icon.
-  bool Start(const std::vector<std::string>& switches = {}) {
+  bool Start(const Texts& switches = {}) {
     if (!Launch(Built("LIBRARY", QUORVANE_E2E_LIBRARY), switches)) return false;
-    const bool up =
-        WaitUntil([&] { return (dialog = Find(true)) != nullptr && TrayIcon(); }, 15000);
-    if (!up) ADD_FAILURE() << "no dialog with a tray icon";
-    return up;
-  }
-  // The main dialog, or another one (a message box, the open-file dialog).
-  HWND Find(bool main) const {
-    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, "#32770", nullptr));) {
-      DWORD process = 0;
-      GetWindowThreadProcessId(window, &process);
-      if (process == process_.dwProcessId && (GetText(window) == "Quorvane Scheduler") == main)
-        return window;
-    }
-    return nullptr;
-  }
-  // The exit code, or STILL_ACTIVE if the program is still running after timeoutMs.
-  DWORD Exit(int timeoutMs = 5000) const {
-    DWORD code = STILL_ACTIVE;
-    WaitForSingleObject(process_.hProcess, DWORD(timeoutMs));
-    GetExitCodeProcess(process_.hProcess, &code);
-    return code;
+    if ((dialog = Up()) == nullptr) ADD_FAILURE() << "no dialog with a tray icon";
+    return dialog != nullptr;
   }
 
   HWND Control(int id) const { return GetDlgItem(dialog, id); }
@@ -232,35 +278,30 @@ class Session {
   void Post(int id) const { PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
   void Tray(LPARAM mouse) const { SendMessageA(dialog, kTrayMessage, 0, mouse); }
   bool Visible() const { return IsWindowVisible(dialog) != FALSE; }
-  // NIM_MODIFY without flags succeeds only while the icon exists; NIM_DELETE
-  // forgets it as a restarted notification area would.
-  bool TrayIcon(DWORD action = NIM_MODIFY) const {
-    NOTIFYICONDATAA icon{};
-    icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    icon.hWnd = dialog;
-    return Shell_NotifyIconA(action, &icon) != FALSE;
-  }
-  std::vector<std::string> Items(int id) const {
-    return e2e::Items(Control(id), id == IDC_SCHEDULE_LIST);
-  }
+  bool TrayIcon(DWORD action = NIM_MODIFY) const { return e2e::TrayIcon(dialog, action); }
+  Texts Items(int id) const { return e2e::Items(Control(id), id == IDC_SCHEDULE_LIST); }
   void Select(int index) const {
     SendMessageA(Control(IDC_SCHEDULE_LIST), LB_SETCURSEL, WPARAM(index), 0);
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCHEDULE_LIST, LBN_SELCHANGE), 0);
   }
   // The form's fourteen fields as one line.
   std::string Form() const {
-    std::vector<std::string> fields;
+    Texts fields;
     for (int id : kForm) fields.push_back(Text(id));
     return Join(fields, "\t");
   }
   void Fill(const std::string& line) const {
-    const std::vector<std::string> fields = Split(line, "\t");
+    const Texts fields = Split(line, "\t");
     for (size_t i = 0; i < 14; ++i) Type(kForm[i], fields.at(i));
   }
+  // Fills the form with each line and adds it.
+  void Add(const Texts& lines) const {
+    for (const std::string& line : lines) Fill(line), Click(IDC_ADD);
+  }
   // The log's messages, newest first; their stamps as TimeText go to *stamps.
-  std::vector<std::string> Log(std::vector<std::string>* stamps = nullptr) const {
+  Texts Log(Texts* stamps = nullptr) const {
     static const std::regex kLine(R"(\*(\d{4})/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d) ([^\r\n]*)\r\n)");
-    std::vector<std::string> messages;
+    Texts messages;
     std::string rest = Text(IDC_LOG);
     for (std::smatch m; std::regex_search(rest, m, kLine, std::regex_constants::match_continuous);
          rest = m.suffix()) {
@@ -272,16 +313,15 @@ class Session {
   }
   // The journal's complete lines.
   std::vector<Call> Journal() const {
-    std::vector<std::string> lines = Split(Read("journal.txt"), "\n");
+    const Texts lines = Split(Read("journal.txt"), "\n");
     std::vector<Call> calls;
     for (size_t i = 0; i + 1 < lines.size(); ++i)
-      calls.push_back(
-          {std::strtoll(lines[i].c_str(), nullptr, 10), lines[i].substr(lines[i].find('\t') + 1)});
+      calls.push_back({std::atoll(lines[i].c_str()), lines[i].substr(lines[i].find('\t') + 1)});
     return calls;
   }
   // The calls' texts, without those starting with skip.
-  std::vector<std::string> Calls(const char* skip = nullptr) const {
-    std::vector<std::string> texts;
+  Texts Calls(const char* skip = kKeepAlive) const {
+    Texts texts;
     for (const Call& call : Journal())
       if (skip == nullptr || !call.text.starts_with(skip)) texts.push_back(call.text);
     return texts;
@@ -295,7 +335,6 @@ class Session {
       IDC_START_SECOND, IDC_END_YEAR,    IDC_END_MONTH, IDC_END_DAY,    IDC_END_HOUR,
       IDC_END_MINUTE,   IDC_END_SECOND,  IDC_CHANNEL,   IDC_FILE_NAME};
   std::string folder_;
-  PROCESS_INFORMATION process_{};
 };
 
 }  // namespace e2e

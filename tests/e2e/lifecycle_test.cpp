@@ -11,98 +11,39 @@ namespace {
 // A mask of flags; on 32-bit Windows its top bit makes LPARAM negative.
 const LPARAM kLogoff = static_cast<LPARAM>(ENDSESSION_LOGOFF);
 
-const std::string kKeepAlive = "Quorvane_UpdateTimeout\t1\t=1";
 const std::string kSaveFailed = Cp932(u8"スケジュールファイルを保存できませんでした。");
 const std::string kLater = Line({2099, 12, 30, 1, 0, 0}, {2099, 12, 30, 2, 0, 0}, "@13", "l.ts2");
 
 // The journal of a task on @27 that started and stopped.
-std::vector<std::string> RecordedOn27(const std::string& fileName) {
-  return {"Quorvane_ManagerPing\t=1", "Quorvane_ChannelToFreq\t27\t0\t=557143",
-          "Quorvane_SaveFile\t557143\t0\t1\t5\t" + fileName + "\t=1\thandle=1",
-          "Quorvane_Stop\t1\t=1"};
+Texts RecordedOn27(const std::string& fileName) {
+  return Cat(StartCalls(27, fileName, 1), {StopCall(1)});
 }
 
-HWND DialogOf(DWORD process) {
-  for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, "#32770", nullptr));) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == process && GetText(window) == "Quorvane Scheduler") return window;
-  }
-  return nullptr;
+// One more copy of the program, journaling to `journal`.
+std::unique_ptr<Process> Copy(const std::string& exe, const std::string& journal) {
+  SetEnvironmentVariableA("QUORVANE_STANDIN_JOURNAL", journal.c_str());
+  auto copy = std::make_unique<Process>();
+  copy->Run(exe);
+  return copy;
 }
-
-bool HasTrayIcon(HWND dialog) {
-  NOTIFYICONDATAA icon{};
-  icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
-  icon.hWnd = dialog;
-  return Shell_NotifyIconA(NIM_MODIFY, &icon) != FALSE;
-}
-
-// As a crash would end it.
-void Kill(HWND dialog) {
-  DWORD id = 0;
-  GetWindowThreadProcessId(dialog, &id);
-  const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-  ASSERT_NE(process, nullptr);
-  TerminateProcess(process, 99);
-  WaitForSingleObject(process, 5000);
-  CloseHandle(process);
-}
-
-// One more copy of the program, journaling to `journal`; killed at the end.
-class Copy {
- public:
-  Copy(const std::string& exe, const std::string& journal) {
-    SetEnvironmentVariableA("QUORVANE_STANDIN_JOURNAL", journal.c_str());
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    std::string command = "\"" + exe + "\"";
-    const std::string folder = exe.substr(0, exe.rfind('\\') + 1) + kElsewhere;
-    EXPECT_TRUE(CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               folder.c_str(), &startup, &process_));
-  }
-  ~Copy() {
-    TerminateProcess(process_.hProcess, 99);
-    WaitForSingleObject(process_.hProcess, 5000);
-    CloseHandle(process_.hProcess);
-    CloseHandle(process_.hThread);
-  }
-  DWORD Exit(int timeoutMs) const {
-    DWORD code = STILL_ACTIVE;
-    WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeoutMs));
-    GetExitCodeProcess(process_.hProcess, &code);
-    return code;
-  }
-  // Its dialog once it is up with its tray icon, or nullptr.
-  HWND Up() const {
-    HWND dialog = nullptr;
-    WaitUntil([&] { return (dialog = DialogOf(process_.dwProcessId)) && HasTrayIcon(dialog); },
-              15000);
-    return dialog;
-  }
-
- private:
-  PROCESS_INFORMATION process_{};
-};
 
 TEST(SecondCopy, ShowsTheRunningDialogAndEndsUnlessInAnotherFolderOrAfterACrash) {
   Session s;
   ASSERT_TRUE(s.Start());
   const int64_t startMs = (NowMs() / 1000 + 5) * 1000;
-  s.Fill(Line(LocalAt(startMs), LocalAt(startMs + 2000), "@27", "once.ts2"));
-  s.Click(IDC_ADD);
+  s.Add({Line(LocalAt(startMs), LocalAt(startMs + 2000), "@27", "once.ts2")});
   const std::string exe = s.Path("QuorvaneScheduler.exe"), journal = s.Path("journal.txt");
   const size_t name = exe.rfind('\\');
   std::string shouted = exe;
   CharUpperBuffA(shouted.data(), static_cast<DWORD>(name));
   ASSERT_NE(shouted, exe);
   // Kept to the end: a copy that wrongly stayed would start the task too.
-  std::vector<std::unique_ptr<Copy>> copies;
+  std::vector<std::unique_ptr<Process>> copies;
   for (const std::string& path : {exe, shouted}) {
     SCOPED_TRACE(path);
     SendMessageA(s.dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     ASSERT_TRUE(WaitUntil([&] { return !s.Visible() && s.TrayIcon(); }));
-    copies.push_back(std::make_unique<Copy>(path, journal));
+    copies.push_back(Copy(path, journal));
     EXPECT_EQ(copies.back()->Exit(8000), 0u);
     EXPECT_TRUE(s.Visible());
     EXPECT_FALSE(s.TrayIcon());
@@ -115,15 +56,15 @@ TEST(SecondCopy, ShowsTheRunningDialogAndEndsUnlessInAnotherFolderOrAfterACrash)
               CopyFileA(exe.c_str(), (other + "QuorvaneScheduler.exe").c_str(), FALSE) &&
               CopyFileA(s.Path("QuorvaneControl.dll").c_str(),
                         (other + "QuorvaneControl.dll").c_str(), FALSE));
-  Copy elsewhere(other + "QuorvaneScheduler.exe", other + "journal.txt");
-  EXPECT_NE(elsewhere.Up(), nullptr);
+  const auto elsewhere = Copy(other + "QuorvaneScheduler.exe", other + "journal.txt");
+  EXPECT_NE(elsewhere->Up(), nullptr);
 
   ASSERT_TRUE(WaitUntil([&] { return s.Read("journal.txt").find("Stop") != std::string::npos; },
                         static_cast<int>(startMs - NowMs()) + 7000));
-  EXPECT_EQ(s.Calls(kKeepAlive.c_str()), RecordedOn27("once.ts2"));
-  EXPECT_EQ(elsewhere.Exit(0), STILL_ACTIVE);
-  Kill(s.dialog);
-  EXPECT_NE(Copy(exe, journal).Up(), nullptr) << "the crashed copy still blocks";
+  EXPECT_EQ(s.Calls(), RecordedOn27("once.ts2"));
+  EXPECT_EQ(elsewhere->Exit(0), STILL_ACTIVE);
+  s.Kill();
+  EXPECT_NE(Copy(exe, journal)->Up(), nullptr) << "the crashed copy still blocks";
 }
 
 TEST(WindowsSessionEnd, StopsRecordingsSavesAndLeavesTheTrayUnlessCancelled) {
@@ -134,7 +75,7 @@ TEST(WindowsSessionEnd, StopsRecordingsSavesAndLeavesTheTrayUnlessCancelled) {
   ASSERT_TRUE(WaitUntil([&] { return s.Read(kSchedule) == kLater + "\r\n"; }));
   // Only the session end's own save can bring the file back.
   ASSERT_TRUE(DeleteFileA(s.Path(kSchedule).c_str()));
-  const auto keepAlives = [&] { return s.Calls().size() - s.Calls(kKeepAlive.c_str()).size(); };
+  const auto keepAlives = [&] { return s.Calls(nullptr).size() - s.Calls().size(); };
 
   EXPECT_NE(SendMessageA(s.dialog, WM_QUERYENDSESSION, 0, kLogoff), 0);
   SendMessageA(s.dialog, WM_ENDSESSION, FALSE, kLogoff);
@@ -147,13 +88,13 @@ TEST(WindowsSessionEnd, StopsRecordingsSavesAndLeavesTheTrayUnlessCancelled) {
   SendMessageA(s.dialog, WM_ENDSESSION, TRUE, kLogoff);
   EXPECT_FALSE(s.TrayIcon());
   EXPECT_FALSE(s.Visible());
-  Kill(s.dialog);
-  EXPECT_EQ(s.Calls(kKeepAlive.c_str()), RecordedOn27("end.ts2"));
+  s.Kill();
+  EXPECT_EQ(s.Calls(), RecordedOn27("end.ts2"));
   EXPECT_EQ(s.Read(kSchedule), kLater + "\r\n");
 }
 
-std::vector<std::string> FolderOf(const Session& s) {
-  std::vector<std::string> names;
+Texts FolderOf(const Session& s) {
+  Texts names;
   for (const auto& entry : std::filesystem::directory_iterator(s.Path("")))
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
@@ -172,14 +113,13 @@ TEST(HeldScheduleFile, FailedSavesAreLoggedOnceAndRetriedUntilTheFileIsFree) {
   const std::string b = Line({2099, 2, 1, 0, 0, 0}, {2099, 2, 1, 1, 0, 0}, "@14", "b.ts2");
   s.Write(kSchedule, CrLf({a}));
   ASSERT_TRUE(s.Start());
-  const std::vector<std::string> folder = FolderOf(s);
+  const Texts folder = FolderOf(s);
   HANDLE held = Hold(s);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  s.Fill(b);
-  s.Click(IDC_ADD);
-  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), (std::vector<std::string>{a, b}));
+  s.Add({b});
+  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), (Texts{a, b}));
   Sleep(3000);  // ticks that retry without logging again
-  EXPECT_EQ(s.Log(), std::vector<std::string>{kSaveFailed});
+  EXPECT_EQ(s.Log(), Texts{kSaveFailed});
   EXPECT_EQ(s.Read(kSchedule), CrLf({a}));
   EXPECT_EQ(FolderOf(s), folder);
   CloseHandle(held);
@@ -189,7 +129,7 @@ TEST(HeldScheduleFile, FailedSavesAreLoggedOnceAndRetriedUntilTheFileIsFree) {
   held = Hold(s);
   s.Select(0);
   s.Click(IDC_DELETE);
-  EXPECT_EQ(s.Log(), (std::vector<std::string>{kSaveFailed, kSaveFailed}));
+  EXPECT_EQ(s.Log(), (Texts{kSaveFailed, kSaveFailed}));
   CloseHandle(held);
   EXPECT_TRUE(WaitUntil([&] { return s.Read(kSchedule) == CrLf({b}); }, 2500));
 }
@@ -206,9 +146,8 @@ TEST(ByteOrderMark, SkippedInTheScheduleAndChannelFilesAndNeverWritten) {
   EXPECT_EQ(s.Text(IDC_CHANNEL), channel);
   Sleep(2200);  // ticks that must start nothing
   EXPECT_EQ(s.Read("journal.txt"), "");
-  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), std::vector<std::string>{a});
-  s.Fill(b);
-  s.Click(IDC_ADD);
+  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), Texts{a});
+  s.Add({b});
   EXPECT_EQ(s.Read(kSchedule), CrLf({a, b}));
 }
 

@@ -5,7 +5,6 @@
 namespace e2e {
 namespace {
 
-const std::string kKeepAlive = "Quorvane_UpdateTimeout\t1\t=1";
 const Time kLongAgo = {2008, 1, 1, 0, 0, 0}, kFar = {2099, 12, 31, 0, 0, 0};
 const std::string kLater = Line({2099, 12, 30, 1, 0, 0}, {2099, 12, 30, 2, 0, 0}, "@13", "l.ts2");
 
@@ -41,28 +40,23 @@ TEST(Recording, StartedAndStoppedByTheClock) {
   // A station name in the channel text makes a Japanese default name.
   const std::string line =
       Line(LocalAt(startMs), LocalAt(endMs), Cp932(u8"みなと総合テレビ @27"), "");
-  s.Fill(line);
-  s.Click(IDC_ADD);
+  s.Add({line});
   ASSERT_TRUE(
       WaitUntil([&] { return s.Read("journal.txt").find("Quorvane_Stop") != std::string::npos; },
                 int(endMs - NowMs()) + 5000));
   Sleep(1300);  // one more tick, that must call nothing
   const std::vector<Call> calls = s.Journal();
-  const std::vector<std::string> texts = s.Calls();
-  const auto keepAlives = std::count(texts.begin(), texts.end(), kKeepAlive);
+  const Texts texts = s.Calls(nullptr);
+  const auto keepAlives = std::count(texts.begin(), texts.end(), "Quorvane_UpdateTimeout\t1\t=1");
   EXPECT_TRUE(keepAlives >= 2 && keepAlives <= 4) << keepAlives;
   std::string name = line + ".ts2";
   std::replace(name.begin(), name.end(), '\t', '_');  // the default name
-  ASSERT_EQ(s.Calls(kKeepAlive.c_str()),
-            (std::vector<std::string>{
-                "Quorvane_ManagerPing\t=1", "Quorvane_ChannelToFreq\t27\t0\t=557143",
-                "Quorvane_SaveFile\t557143\t0\t1\t5\t" + name + "\t=1\thandle=1",
-                "Quorvane_Stop\t1\t=1"}));
+  ASSERT_EQ(s.Calls(), Cat(StartCalls(27, name, 1), {StopCall(1)}));
   EXPECT_TRUE(calls[2].ms >= startMs && calls[2].ms < startMs + 2500) << "started in its second";
   EXPECT_GE(calls.back().ms, endMs);
-  std::vector<std::string> stamps;
-  ASSERT_EQ(s.Log(&stamps), (std::vector<std::string>{Cp932(u8"タスク0を停止しました。"),
-                                                      Cp932(u8"タスク0(27,0)を開始しました。")}));
+  Texts stamps;
+  ASSERT_EQ(s.Log(&stamps),
+            (Texts{Cp932(u8"タスク0を停止しました。"), Cp932(u8"タスク0(27,0)を開始しました。")}));
   EXPECT_GE(stamps[1], TimeText(LocalAt(startMs)));
   EXPECT_GE(stamps[0], TimeText(LocalAt(endMs)));
   EXPECT_LE(stamps[0], TimeText(LocalAt(endMs + 3000)));
@@ -92,11 +86,9 @@ TEST_P(QuitWhileRecording, StopsTheTaskSavesAndEnds) {
   if (lParam != WM_RBUTTONDOWN) s.Tray(WM_LBUTTONDOWN);
   PostMessageA(s.dialog, message, wParam, lParam);
   EXPECT_EQ(s.Exit(), 0u);
-  EXPECT_EQ(
-      s.Calls(kKeepAlive.c_str()),
-      (std::vector<std::string>{
-          "Quorvane_ManagerPing\t=1", "Quorvane_ChannelToFreq\t40\t1\t=327143",
-          "Quorvane_SaveFile\t327143\t0\t1\t5\tquit.ts2\t=1\thandle=1", "Quorvane_Stop\t1\t=1"}));
+  EXPECT_EQ(s.Calls(), (Texts{"Quorvane_ManagerPing\t=1", "Quorvane_ChannelToFreq\t40\t1\t=327143",
+                              "Quorvane_SaveFile\t327143\t0\t1\t5\tquit.ts2\t=1\thandle=1",
+                              "Quorvane_Stop\t1\t=1"}));
   EXPECT_EQ(s.Read(kSchedule), kLater + "\r\n");
 }
 
