@@ -8,9 +8,8 @@ QUORVANE_PACKAGES=(
   wine wine64 xvfb xdotool x11-utils fonts-ipafont locales ffmpeg faketime
   libbenchmark-dev valgrind gnuplot-nox wixl msitools
 )
-# Wine's 32-bit half runs the i686 build, and the clock tests preload the
-# 32-bit libfaketime into it; both need the i386 architecture.
-QUORVANE_I386_PACKAGES=(wine32:i386 libfaketime:i386)
+# Wine's 32-bit half runs the i686 build; it needs the i386 architecture.
+QUORVANE_I386_PACKAGES=(wine32:i386)
 
 quorvane_install_deps() {
   local missing=() package
