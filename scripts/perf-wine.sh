@@ -110,6 +110,18 @@ record() { # ARCH then "name value unit" lines on stdin
 
 echo "== Wine figures: $(/usr/lib/wine/wine64 --version), $(nproc) cores, $(date -u +%FT%TZ)," \
   "load $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a "$figures"
+
+# The median of each figure NAME... over $runs runs of the driver's KIND
+# (startup or pass) with a schedule of LINES lines, for the current $arch.
+measure() {
+  local kind=$1 lines=$2 name i && shift 2
+  for ((i = 0; i < runs; i++)); do
+    wine_in "$main" "$driver" "$kind" "$exe" "$dll" "$(win "$work/run-$arch")" "$lines"
+  done >"$work/$kind.$arch.$lines"
+  for name; do
+    echo "$name.$lines $(awk -v n="$name" '$1 == n { print $2 }' "$work/$kind.$arch.$lines" | median) ms"
+  done | record "$arch"
+}
 for arch in "${arches[@]}"; do
   t=$(tree "$arch")
   exe=$(win "$root/$t/ui/QuorvaneScheduler.exe")
@@ -118,20 +130,10 @@ for arch in "${arches[@]}"; do
   (cd "$work" && wine_in "$main" "$root/$t/bench/save_wine.exe" 10000 7) | sed "s/^/$arch  /" |
     tee -a "$figures"
   for lines in 0 1000 10000; do
-    for ((i = 0; i < runs; i++)); do
-      wine_in "$main" "$driver" startup "$exe" "$dll" "$(win "$work/run-$arch")" "$lines"
-    done >"$work/startup.$arch.$lines"
-    for name in startup.to_first_tick startup.initialisation; do
-      echo "$name.$lines $(awk -v n="$name" '$1 == n { print $2 }' "$work/startup.$arch.$lines" | median) ms"
-    done | record "$arch"
+    measure startup "$lines" startup.to_first_tick startup.initialisation
   done
   for lines in 1000 10000; do
-    for ((i = 0; i < runs; i++)); do
-      wine_in "$main" "$driver" pass "$exe" "$dll" "$(win "$work/run-$arch")" "$lines"
-    done >"$work/pass.$arch.$lines"
-    for name in pass.ui_thread_cpu pass.first_call_to_saved; do
-      echo "$name.$lines $(awk -v n="$name" '$1 == n { print $2 }' "$work/pass.$arch.$lines" | median) ms"
-    done | record "$arch"
+    measure pass "$lines" pass.ui_thread_cpu pass.first_call_to_saved
   done
 done
 
