@@ -46,17 +46,17 @@ TEST(ScheduleFile, PathsStepOverDoubleByteCharacters) {
 }
 
 TEST(ScheduleFile, AFailedSaveLeavesTheOldFileAsItWas) {
-  // Create, the first block, the rest, flush and replace fail in turn; with
-  // nothing failing (step 6) the two 64 KiB blocks make the whole file.
+  // Create, each of the three 64 KiB blocks, flush and replace fail in turn;
+  // with nothing failing (step 7) the blocks make the whole file.
   std::string whole;
-  for (int i = 0; i < 70; ++i) whole += std::string(1000, 'x') + "\r\n";
-  for (int step = 1; step <= 6; ++step) {
+  for (int i = 0; i < 140; ++i) whole += std::string(1000, 'x') + "\r\n";
+  for (int step = 1; step <= 7; ++step) {
     fakes::FakeWorld w;
-    w.lines.assign(70, std::string(1000, 'x'));
+    w.lines.assign(140, std::string(1000, 'x'));
     w.disk["s.ini"] = "old";
     w.failStep = step;
-    EXPECT_EQ(SaveScheduleFile(w, w, "s.ini"), step == 6) << step;
-    EXPECT_EQ(w.disk, (Disk{{"s.ini", step == 6 ? whole : "old"}})) << step;
+    EXPECT_EQ(SaveScheduleFile(w, w, "s.ini"), step == 7) << step;
+    EXPECT_EQ(w.disk, (Disk{{"s.ini", step == 7 ? whole : "old"}})) << step;
     EXPECT_EQ(w.openCount, 0) << step;
   }
 }
