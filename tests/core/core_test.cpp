@@ -4,6 +4,8 @@
 // are held to reference models by the fuzz targets.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "core/due_events.h"
 #include "core/schedule_file.h"
 #include "core/text_format.h"
@@ -12,17 +14,13 @@
 namespace quorvane {
 namespace {
 
-using fakes::Entry;
 using fakes::Printf;
+using Disk = std::map<std::string, std::string>;
 
-TEST(TimeKey, CarriesIntoTheNextUnitWrapsAndIsDueFromItsSecondOn) {
-  const TimeKey now = {MinuteKey(2009, 1, 5, 21, 0), 30};
-  EXPECT_TRUE(IsDue(now, now) && IsDue({now.key - 1, 59}, now));
-  EXPECT_FALSE(IsDue({now.key, 31}, now) || IsDue({now.key + 1, 0}, now));
-  // Minute 75, hour 24, day 32 and month 13 carry, as nothing checks ranges.
-  EXPECT_EQ(MinuteKey(2009, 12, 32, 24, 75), MinuteKey(2010, 1, 2, 1, 15));
-  // Year 4100 takes the key past INT32_MAX: it wraps negative and is due at once.
-  EXPECT_TRUE(IsDue(EntryStartKey("4100\t12\t31\t23\t59\t59"), now));
+// A line on 5 January 2009 from hhmmss to hhmmss, then channel and file.
+std::string Entry(int start, int end, const char* rest) {
+  return Printf("2009\t01\t05\t%02d\t%02d\t%02d\t2009\t01\t05\t%02d\t%02d\t%02d\t%s", start / 10000,
+                start / 100 % 100, start % 100, end / 10000, end / 100 % 100, end % 100, rest);
 }
 
 TEST(FormatText, LikeWsprintf) {
@@ -37,164 +35,131 @@ TEST(FormatText, LikeWsprintf) {
 }
 
 TEST(ScheduleFile, PathsStepOverDoubleByteCharacters) {
-  // 0x83 '\' is one katakana.
-  const std::tuple<decltype(&ScheduleFilePath), const char*, const char*> cases[] = {
-      {ScheduleFilePath, "C:\\dir\\sched.exe", "C:\\dir\\sched.ini"},
-      {ScheduleFilePath, "C:\\my.dir\\sched", "C:\\my.ini"},
-      {ChannelFilePath, "C:\\\x83\\\\x.exe", "C:\\\x83\\\\CHANNEL.TXT"},
-      {ChannelFilePath, "C:\\dir\\\x83\\x.exe", "C:\\dir\\CHANNEL.TXT"},
+  const auto path = [](auto rule, const char* exe) {
+    char text[kTextCapacity];
+    return rule(exe, fakes::Cp932Next, std::span(text)) ? std::string(text) : "(refused)";
   };
-  char path[kTextCapacity];
-  for (const auto& [rule, exe, expected] : cases) {
-    EXPECT_STREQ(rule(exe, fakes::Cp932Next, std::span(path)) ? path : "(refused)", expected);
-  }
+  EXPECT_EQ(path(ScheduleFilePath, "C:\\my.dir\\sched.exe"), "C:\\my.dir\\sched.ini");
+  EXPECT_EQ(path(ScheduleFilePath, "C:\\my.dir\\sched"), "C:\\my.ini");
+  // 0x83 '\' is one katakana.
+  EXPECT_EQ(path(ChannelFilePath, "C:\\\x83\\\\d\\\x83\\x.exe"), "C:\\\x83\\\\d\\CHANNEL.TXT");
 }
 
 TEST(ScheduleFile, AFailedSaveLeavesTheOldFileAsItWas) {
-  // Create, the first block, the rest, flush and replace fail in turn; with
-  // nothing failing (step 6) the two blocks make the whole file.
-  const std::vector<std::string> lines(70, std::string(1000, 'x'));
+  // Create, each of the three 64 KiB blocks, flush and replace fail in turn;
+  // with nothing failing (step 7) the blocks make the whole file.
   std::string whole;
-  for (const std::string& line : lines) whole += line + "\r\n";
-  for (int step = 1; step <= 6; ++step) {
+  for (int i = 0; i < 140; ++i) whole += std::string(1000, 'x') + "\r\n";
+  for (int step = 1; step <= 7; ++step) {
     fakes::FakeWorld w;
-    w.lines = lines;
-    w.disk["s.ini"] = "old\r\n";
+    w.lines.assign(140, std::string(1000, 'x'));
+    w.disk["s.ini"] = "old";
     w.failStep = step;
-    EXPECT_EQ(SaveScheduleFile(w, w, "s.ini"), step == 6) << step;
-    const std::map<std::string, std::string> disk = {{"s.ini", step == 6 ? whole : "old\r\n"}};
-    EXPECT_EQ(w.disk, disk) << step;
+    EXPECT_EQ(SaveScheduleFile(w, w, "s.ini"), step == 7) << step;
+    EXPECT_EQ(w.disk, (Disk{{"s.ini", step == 7 ? whole : "old"}})) << step;
     EXPECT_EQ(w.openCount, 0) << step;
   }
 }
 
-// The calls that start recording `channel` into `name`.
-std::string Started(int channel, int catv, const char* name) {
-  return Printf("ping|freq %d %d|save %d 0 1 5 %s|", channel, catv, channel * 10 + catv, name);
-}
-
-class DueEvents : public ::testing::Test, public fakes::FakeWorld {
- protected:
+struct DueEvents : ::testing::Test, fakes::FakeWorld {
   // Adds a line and recomputes the next event, as the dialog does.
-  void Add(int start, int end, const char* rest) {
-    AddLine(Entry(start, end, rest).c_str());
+  void Add(const std::string& line) {
+    AddLine(line.c_str());
     ComputeNextEvent(state, *this);
   }
-  void Occupy(int slot, uint32_t handle, int endHhmm) {
-    state.tasks.slots[slot] = {handle, MinuteKey(2009, 1, 5, endHhmm / 100, endHhmm % 100), 0};
-    state.tasks.anyRunning |= handle;
+  // Puts a task in `slot`; returns the keep-alive call it gets at every tick.
+  std::string Occupy(int slot, int handle, int endHour) {
+    state.tasks.slots[slot] = {uint32_t(handle), MinuteKey(2009, 1, 5, endHour, 0), 0};
+    state.tasks.anyRunning |= uint32_t(handle);
+    return Printf("keep %d|", handle);
   }
-  // Ticks at hhmmss on 5 January 2009; returns the calls made.
+  // Ticks at hhmmss on 5 January 2009; returns the calls made and lines logged.
   std::string TickAt(int hhmmss) {
     now = {2009, 1, 5, hhmmss / 10000, hhmmss / 100 % 100, hhmmss % 100};
     OnTick(state, world);
     return std::exchange(journal, "");
   }
-  std::string Logged(const char* message) const {
-    return Printf("*2009/01/05 %02d:%02d:%02d %s\r\n", now.hour, now.minute, now.second, message);
+  // With `reenter`, every look at the clock tries a tick of its own, which
+  // must return at once; bounded, so that a missing guard fails, not overflows.
+  LocalTime Now() override {
+    if (reenter && journal.size() < 1000) OnTick(state, world);
+    return now;
   }
+  bool reenter = false;
 
   const Surroundings world{*this, *this, *this, *this, *this, &fakes::Cp932Next, kLibrary, "s.ini"};
   SchedulerState state{};
 };
 
 TEST_F(DueEvents, StartsDueLinesFromTheLastUpAndStopsThemAtTheirEnd) {
-  Add(100000, 110000, "@8\told.ts2");  // wholly past: started now, stopped at the next tick
-  Add(210000, 215400, "NHK@65563\t");  // the library gets the low 16 bits
-  for (const char* channel : {"@1\tf", "@2\tf"}) Add(210000, 220000, channel);
-  Add(220000, 230000, "@C5\tlater.ts2");
+  // Wholly past, from the last second of a minute: started now, stopped at the next tick.
+  Add(Entry(100059, 110000, "@8\told.ts2"));
+  Add(Entry(210000, 215430, "NHK@65563\t"));  // the library gets the low 16 bits
+  for (const char* channel : {"@1\tf", "@2\tf"}) Add(Entry(210000, 220000, channel));
+  Add(Entry(220000, 230000, "@C5\tlater.ts2"));
   EXPECT_EQ(TickAt(210000),
-            Started(2, 0, "f") + Started(1, 0, "f") +
-                Started(27, 0, "2009_01_05_21_00_00_2009_01_05_21_54_00_NHK@65563_.ts2") +
-                Started(8, 0, "old.ts2"));
-  const std::string started =
-      Logged("104 3(8,0)") + Logged("104 2(65563,0)") + Logged("104 1(1,0)") + Logged("104 0(2,0)");
-  EXPECT_EQ(log, started);
-  EXPECT_EQ(disk["s.ini"], Entry(220000, 230000, "@C5\tlater.ts2\r\n"));
-  EXPECT_EQ(TickAt(210001), "keep 501|keep 502|keep 503|keep 504|stop 504|");
-  const std::string stopped = Logged("106 3");
-  EXPECT_EQ(TickAt(210002), "keep 501|keep 502|keep 503|");  // nothing due
-  EXPECT_EQ(TickAt(215400), "keep 501|keep 502|keep 503|stop 503|");
-  EXPECT_EQ(log, Logged("106 2") + stopped + started);
+            "ping|freq 2 0|save 20 0 1 5 f|104(0,2,0)|ping|freq 1 0|save 10 0 1 5 f|104(1,1,0)|"
+            "ping|freq 27 0|save 270 0 1 5 2009_01_05_21_00_00_2009_01_05_21_54_30_NHK@65563_.ts2|"
+            "104(2,65563,0)|ping|freq 8 0|save 80 0 1 5 old.ts2|104(3,8,0)|");
+  EXPECT_EQ(disk, (Disk{{"s.ini", Entry(220000, 230000, "@C5\tlater.ts2\r\n")}}));
+  EXPECT_EQ(TickAt(210001), "keep 20|keep 10|keep 270|keep 80|stop 80|106(3,,)|");
+  EXPECT_EQ(TickAt(215429), "keep 20|keep 10|keep 270|");  // nothing due
+  EXPECT_EQ(TickAt(215430), "keep 20|keep 10|keep 270|stop 270|106(2,,)|");
 }
 
 TEST_F(DueEvents, AFullTableDropsOneDueLinePerTickAndSavesNothing) {
   std::string keepAll;
-  for (int i = 0; i < kTaskSlotCount; ++i) {
-    Occupy(i, 900u + static_cast<uint32_t>(i), 2300 + i);
-    keepAll += Printf("keep %d|", 900 + i);
-  }
-  Add(210000, 220000, "@1\ta");
-  Add(210001, 220000, "@1\tb");
-  const TimeKey due = state.nextEvent;
+  for (int i = 0; i < kTaskSlotCount; ++i) keepAll += Occupy(i, 900 + i, 23);
+  Add(Entry(210000, 220000, "@1\ta"));
+  Add(Entry(210001, 220000, "@1\tb"));
   disk["s.ini"] = "old";
-  // Every keep-alive tries a tick of its own, which must return at once.
-  int depth = 0;
-  onKeepAlive = [&] {
-    if (++depth < 3) OnTick(state, world);  // bounded: a missing guard fails, not overflows
-    --depth;
-  };
-  EXPECT_EQ(TickAt(210001), keepAll);
-  EXPECT_EQ(lines, std::vector{Entry(210000, 220000, "@1\ta")});
-  EXPECT_EQ(log, Logged("101"));
-  EXPECT_EQ(TickAt(210002), keepAll);
+  reenter = true;
+  EXPECT_EQ(TickAt(210001), keepAll + "101(,,)|");
+  EXPECT_EQ(TickAt(210002), keepAll + "101(,,)|");
   EXPECT_EQ(disk["s.ini"], "old");
-  EXPECT_EQ(state.nextEvent, due);
   EXPECT_EQ(TickAt(210003), keepAll);  // a pass with nothing to start saves again
   EXPECT_EQ(disk["s.ini"], "");
 }
 
 TEST_F(DueEvents, RefusalsAreLoggedAndLeaveNoTaskBehind) {
-  refusePing = true;
-  for (int i = 1; i <= 2; ++i) Add(210000 + i, 220000 + i, "@1\tf");
-  Add(230000, 233000, "@1\tf");
-  EXPECT_EQ(TickAt(210005), "ping|ping|");
-  EXPECT_EQ(log, Logged("102") + Logged("102"));
-  EXPECT_EQ(lines, std::vector{Entry(230000, 233000, "@1\tf")});
-  refusePing = false;
-  refuseStart = refuseStop = true;
-  Occupy(3, 77, 2100);
-  Occupy(4, 88, 2300);
-  Add(210000, 220000, "CATV@C27\trec.ts2");
-  const std::string before = log;
-  EXPECT_EQ(TickAt(210006), "keep 77|keep 88|stop 77|ping|freq 27 1|save 271 0 1 5 rec.ts2|");
-  EXPECT_EQ(log, Logged("103 0(27,1)") + Logged("105 3") + before);
-  EXPECT_EQ(TickAt(220000), "keep 88|");  // nothing for the garbage handle
+  refuse = "ping";
+  for (int i = 1; i <= 2; ++i) Add(Entry(210000 + i, 220000, "@1\tf"));
+  EXPECT_EQ(TickAt(210005), "ping|102(,,)|ping|102(,,)|");
+  refuse = "save stop";
+  Occupy(3, 77, 21);
+  Occupy(4, 88, 23);
+  Add(Entry(210000, 220000, "CATV@C27\trec.ts2"));
+  EXPECT_EQ(TickAt(210006),
+            "keep 77|keep 88|stop 77|105(3,,)|ping|freq 27 1|save 271 0 1 5 rec.ts2|103(0,27,1)|");
+  EXPECT_EQ(TickAt(220000), "keep 88|");  // nothing for the refused start's handle
 }
 
 TEST_F(DueEvents, AFailedSaveIsLoggedOnceAndRetriedByEveryTickUntilItWorks) {
-  held = true;
-  Add(230000, 233000, "@1\tf");
-  SaveSchedule(state, world);  // as Add does
-  const std::string failed = Logged("108");
-  for (int second = 1; second <= 3; ++second) TickAt(210000 + second);
-  EXPECT_EQ(log, failed);
-  held = false;
-  TickAt(210004);
-  const std::map<std::string, std::string> saved = {{"s.ini", Entry(230000, 233000, "@1\tf\r\n")}};
-  EXPECT_EQ(disk, saved);
-  const int stepsWhenSaved = steps;
-  TickAt(210005);
-  EXPECT_EQ(steps, stepsWhenSaved) << "a tick saved a file that was up to date";
-  held = true;
+  failStep = -1;
+  Add(Entry(230000, 233000, "@1\tf"));
+  SaveSchedule(state, world);             // as Add does
+  EXPECT_EQ(TickAt(210001), "108(,,)|");  // failed twice, logged once
+  failStep = 0;
+  TickAt(210002);
+  failStep = -1;
+  EXPECT_EQ(TickAt(210003), "");  // saved: this tick tries nothing
   SaveSchedule(state, world);
-  EXPECT_EQ(log, Logged("108") + failed);
-  EXPECT_EQ(disk, saved);
+  EXPECT_EQ(journal, "108(,,)|");  // a new run of failures
 }
 
 TEST_F(DueEvents, NextEventIsTheEarliestStartOrEndAndStopAllStopsEveryTask) {
   ComputeNextEvent(state, *this);
   EXPECT_EQ(state.nextEvent, kNothingPending);
-  Occupy(7, 501, 2100);  // the free slots' zero ends count for nothing
-  Add(210030, 230000, "@1\t");
+  Occupy(7, 501, 21);  // the free slots' zero ends count for nothing
+  Add(Entry(210030, 230000, "@1\t"));
   EXPECT_EQ(state.nextEvent, (TimeKey{MinuteKey(2009, 1, 5, 21, 0), 0}));
-  AddLine("not an entry");
-  ComputeNextEvent(state, *this);
+  Add("not an entry");
   EXPECT_EQ(state.nextEvent, (TimeKey{0, 0}));
-  Occupy(9, 502, 2300);
+  // Year 4100 takes the key past INT32_MAX: it wraps negative and is due at once.
+  EXPECT_TRUE(IsDue(EntryStartKey("4100\t12\t31\t23\t59\t59"), TimeKeyOf(now)));
+  Occupy(9, 502, 23);
   // Twice: the slots stay as they were.
-  StopAllTasks(state.tasks, kLibrary);
-  StopAllTasks(state.tasks, kLibrary);
+  for (int i = 0; i < 2; ++i) StopAllTasks(state.tasks, kLibrary);
   EXPECT_EQ(journal, "stop 501|stop 502|stop 501|stop 502|");
 }
 

@@ -2,12 +2,8 @@
 // reader written the plain way, for differential testing against the core.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "tests/fakes/fakes.h"
 
