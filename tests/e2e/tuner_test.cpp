@@ -1,5 +1,6 @@
-// Through the tuner library: binding it, recordings started and stopped by
-// the clock, and quitting while a task records.
+// Through the tuner library: binding it, a recording started and stopped by
+// the clock (after the tray and Browse trips a user makes first), and
+// quitting while a task records.
 #include "tests/e2e/harness.h"
 
 namespace e2e {
@@ -75,8 +76,7 @@ TEST(Recording, StartsHiddenTripsToTheTrayBrowsesAndRecordsByTheClock) {
   const std::vector<Call> calls = s.Journal();
   const auto keepAlives = std::ranges::count(s.Calls(nullptr), "Quorvane_UpdateTimeout\t1\t=1");
   EXPECT_TRUE(keepAlives >= 2 && keepAlives <= 4) << keepAlives;
-  std::string name = line + ".ts2";
-  std::replace(name.begin(), name.end(), '\t', '_');  // the default name
+  const std::string name = Join(Split(line, "\t"), "_") + ".ts2";  // the default name
   ASSERT_EQ(s.Calls(), Cat(StartCalls(27, name, 1), {StopCall(1)}));
   EXPECT_TRUE(calls[2].ms >= startMs && calls[2].ms < startMs + 2500) << "started in its second";
   EXPECT_GE(calls.back().ms, endMs);
