@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,7 +24,6 @@ namespace e2e {
 using Texts = std::vector<std::string>;
 constexpr UINT kTrayMessage = WM_USER + 1;
 constexpr const char* kSchedule = "QuorvaneScheduler.ini";
-constexpr const char* kKeepAlive = "Quorvane_UpdateTimeout";
 // The current directory of every program started: a folder of its own, so
 // that every test also shows that the program finds its files beside itself.
 const std::string kElsewhere = "elsewhere\\";
@@ -34,9 +32,8 @@ const std::string kElsewhere = "elsewhere\\";
 inline std::string Built(const std::string& what, const char* builtIn) {
   const char* value = std::getenv(("QUORVANE_E2E_" + what).c_str());
   std::string path = value != nullptr && *value != '\0' ? value : builtIn;
-  if (path.starts_with('/')) path = "Z:" + path;
   std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
+  return path.starts_with('\\') ? "Z:" + path : path;
 }
 
 // Code page 932 text from UTF-16, and from UTF-8 source text.
@@ -60,9 +57,8 @@ inline std::string Said(const char8_t* format, int a = 0, int b = 0) {
 }
 
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-  for (const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs); !done(); Sleep(50)) {
+  for (const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs); !done(); Sleep(50))
     if (GetTickCount64() >= deadline) return false;
-  }
   return true;
 }
 
@@ -74,7 +70,7 @@ inline Texts Split(const std::string& text, const std::string& separator) {
 }
 inline std::string Join(const Texts& parts, const std::string& separator) {
   std::string text;
-  for (const std::string& part : parts) text += (text.empty() ? "" : separator) + part;
+  for (size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? "" : separator) + parts[i];
   return text;
 }
 inline Texts Cat(Texts a, const Texts& b) {
@@ -89,15 +85,13 @@ struct Time {
   int year, month, day, hour, minute, second;
 };
 inline int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+  return std::chrono::system_clock::now().time_since_epoch() / std::chrono::milliseconds(1);
 }
 inline Time LocalAt(int64_t unixMs) {
   const uint64_t ticks = uint64_t(unixMs) * 10000 + 116444736000000000ULL;  // FILETIME's units
   FILETIME utc{DWORD(ticks), DWORD(ticks >> 32)}, local;
   SYSTEMTIME t;
-  FileTimeToLocalFileTime(&utc, &local);
-  FileTimeToSystemTime(&local, &t);
+  FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &t);
   return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 // Six form fields; as text, later times sort after earlier ones.
@@ -135,9 +129,9 @@ inline Texts Items(HWND box, bool listBox) {
   Texts items(size_t(SendMessageW(box, listBox ? LB_GETCOUNT : CB_GETCOUNT, 0, 0)));
   for (size_t i = 0; i < items.size(); ++i) {
     std::wstring text(4096, L'\0');
-    const LRESULT n =
-        SendMessageW(box, listBox ? LB_GETTEXT : CB_GETLBTEXT, i, LPARAM(text.data()));
-    items[i] = Narrow(text.substr(0, size_t(std::max<LRESULT>(0, n))));
+    text.resize(size_t(std::max<LRESULT>(
+        0, SendMessageW(box, listBox ? LB_GETTEXT : CB_GETLBTEXT, i, LPARAM(text.data())))));
+    items[i] = Narrow(text);
   }
   return items;
 }
@@ -153,13 +147,8 @@ inline bool TrayIcon(HWND dialog, DWORD action = NIM_MODIFY) {
 // A copy of the program, run from exe's folder's kElsewhere; killed at the end.
 struct Process {
   PROCESS_INFORMATION pi{};
-  Process() = default;
-  explicit Process(const std::string& exe) { Run(exe); }
-  ~Process() {
-    Kill();  // all harmless without a process
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-  }
+  // All harmless without a process.
+  ~Process() { Kill(), CloseHandle(pi.hProcess), CloseHandle(pi.hThread); }
   // As a crash would end it.
   void Kill() const {
     TerminateProcess(pi.hProcess, 99);
@@ -173,10 +162,11 @@ struct Process {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     const std::string folder = exe.substr(0, exe.rfind('\\') + 1) + kElsewhere;
-    const bool started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
-                                        nullptr, folder.c_str(), &startup, &pi);
-    if (!started) ADD_FAILURE() << "CreateProcessA: " << GetLastError();
-    return started;
+    if (CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       folder.c_str(), &startup, &pi))
+      return true;
+    ADD_FAILURE() << "CreateProcessA: " << GetLastError();
+    return false;
   }
   // The exit code, or STILL_ACTIVE if the program is still running after timeoutMs.
   DWORD Exit(int timeoutMs = 5000) const {
@@ -198,8 +188,8 @@ struct Process {
   // The main dialog once it is up with its tray icon, or nullptr.
   HWND Up() const {
     HWND dialog = nullptr;
-    WaitUntil([&] { return (dialog = Find()) != nullptr && TrayIcon(dialog); }, 15000);
-    return dialog;
+    return WaitUntil([&] { return (dialog = Find()) && TrayIcon(dialog); }, 15000) ? dialog
+                                                                                   : nullptr;
   }
 };
 
@@ -217,12 +207,12 @@ class Session : public Process {
     EXPECT_EQ(GetACP(), 932u) << "run under Wine with LC_ALL=ja_JP.UTF-8";
     RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", "Managed", REG_SZ, "N", 2);
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(test->test_suite_name()) + "." + test->name();
-    std::replace(name.begin(), name.end(), '/', '.');
     char exe[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    folder_ = std::string(exe, std::strrchr(exe, '\\')) + "\\work\\" + name + "-" +
-              std::to_string(GetCurrentProcessId()) + "\\";
+    folder_ = exe;
+    folder_ = folder_.substr(0, folder_.rfind('\\')) + "\\work\\" + test->test_suite_name() + "." +
+              test->name() + "-" + std::to_string(GetCurrentProcessId()) + "\\";
+    std::replace(folder_.begin(), folder_.end(), '/', '.');
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_ + kElsewhere);
   }
@@ -249,23 +239,19 @@ class Session : public Process {
   // stand-in switches ("NAME=value") in its environment; no waiting.
   bool Launch(const std::string& library, Texts switches = {}) {
     const std::string exe = Path("QuorvaneScheduler.exe");
-    if (!CopyFileA(Built("PROGRAM", QUORVANE_E2E_PROGRAM).c_str(), exe.c_str(), FALSE) ||
-        (!library.empty() &&
-         !CopyFileA(library.c_str(), Path("QuorvaneControl.dll").c_str(), FALSE))) {
-      ADD_FAILURE() << "cannot copy the program or '" << library << "'";
-      return false;
-    }
+    const bool copied =
+        CopyFileA(Built("PROGRAM", QUORVANE_E2E_PROGRAM).c_str(), exe.c_str(), FALSE) &&
+        (library.empty() || CopyFileA(library.c_str(), Path("QuorvaneControl.dll").c_str(), FALSE));
+    EXPECT_TRUE(copied) << "cannot copy the program or '" << library << "'";
     switches.push_back("QUORVANE_STANDIN_JOURNAL=" + Path("journal.txt"));
     for (const std::string& s : switches) _putenv(s.c_str());  // inherited by the program
-    const bool started = Run(exe);
+    const bool started = copied && Run(exe);
     for (const std::string& s : switches) _putenv(s.substr(0, s.find('=') + 1).c_str());
     return started;
   }
   // Launches, then waits for the dialog and its tray icon.
   bool Start(const Texts& switches = {}) {
-    if (!Launch(Built("LIBRARY", QUORVANE_E2E_LIBRARY), switches)) return false;
-    if ((dialog = Up()) == nullptr) ADD_FAILURE() << "no dialog with a tray icon";
-    return dialog != nullptr;
+    return Launch(Built("LIBRARY", QUORVANE_E2E_LIBRARY), switches) && (dialog = Up()) != nullptr;
   }
 
   HWND Control(int id) const { return GetDlgItem(dialog, id); }
@@ -290,13 +276,12 @@ class Session : public Process {
     for (int id : kForm) fields.push_back(Text(id));
     return Join(fields, "\t");
   }
-  void Fill(const std::string& line) const {
-    const Texts fields = Split(line, "\t");
-    for (size_t i = 0; i < 14; ++i) Type(kForm[i], fields.at(i));
-  }
   // Fills the form with each line and adds it.
   void Add(const Texts& lines) const {
-    for (const std::string& line : lines) Fill(line), Click(IDC_ADD);
+    for (const std::string& line : lines) {
+      for (size_t i = 0; i < 14; ++i) Type(kForm[i], Split(line, "\t").at(i));
+      Click(IDC_ADD);
+    }
   }
   // The log's messages, newest first; their stamps as TimeText go to *stamps.
   Texts Log(Texts* stamps = nullptr) const {
@@ -320,7 +305,7 @@ class Session : public Process {
     return calls;
   }
   // The calls' texts, without those starting with skip.
-  Texts Calls(const char* skip = kKeepAlive) const {
+  Texts Calls(const char* skip = "Quorvane_UpdateTimeout") const {
     Texts texts;
     for (const Call& call : Journal())
       if (skip == nullptr || !call.text.starts_with(skip)) texts.push_back(call.text);

@@ -1,15 +1,14 @@
-// Through the tuner library: binding it, recordings started and stopped by
-// the clock, and quitting while a task records.
+// Through the tuner library: binding it, a recording started and stopped by
+// the clock (after the tray and Browse trips a user makes first), and
+// quitting while a task records.
 #include "tests/e2e/harness.h"
 
 namespace e2e {
 namespace {
 
-const Time kLongAgo = {2008, 1, 1, 0, 0, 0}, kFar = {2099, 12, 31, 0, 0, 0};
 const std::string kLater = Line({2099, 12, 30, 1, 0, 0}, {2099, 12, 30, 2, 0, 0}, "@13", "l.ts2");
 
 TEST(Library, MissingLackingOrOnlyInTheCurrentFolderGivesError100) {
-  const std::string full = Built("LIBRARY", QUORVANE_E2E_LIBRARY);
   const std::string error = Cp932(u8"QuorvaneControl.dllのロードに失敗しました");
   for (const auto& [beside, planted] :
        {std::pair<std::string, bool>{"", false},
@@ -17,8 +16,8 @@ TEST(Library, MissingLackingOrOnlyInTheCurrentFolderGivesError100) {
         {"", true}}) {
     SCOPED_TRACE(beside + (planted ? " and one in the current folder" : ""));
     Session s;
-    const std::string current = s.Path(kElsewhere + "QuorvaneControl.dll");
-    ASSERT_TRUE(!planted || CopyFileA(full.c_str(), current.c_str(), FALSE));
+    ASSERT_TRUE(!planted || CopyFileA(Built("LIBRARY", QUORVANE_E2E_LIBRARY).c_str(),
+                                      s.Path(kElsewhere + "QuorvaneControl.dll").c_str(), FALSE));
     ASSERT_TRUE(s.Launch(beside));
     HWND box = nullptr;  // its text is item 0xFFFF
     EXPECT_TRUE(WaitUntil([&] { return GetText(GetDlgItem(box = s.Find(false), 0xFFFF)) == error; },
@@ -29,9 +28,40 @@ TEST(Library, MissingLackingOrOnlyInTheCurrentFolderGivesError100) {
   }
 }
 
-TEST(Recording, StartedAndStoppedByTheClock) {
+// Started in the tray, as a user first meets it, and recording by the clock.
+TEST(Recording, StartsHiddenTripsToTheTrayBrowsesAndRecordsByTheClock) {
   Session s;
   ASSERT_TRUE(s.Start());
+  EXPECT_FALSE(s.Visible());
+  // A restarted notification area has lost the icon and says TaskbarCreated;
+  // only a hidden program has an icon to put back.
+  const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+  ASSERT_TRUE(s.TrayIcon(NIM_DELETE));
+  SendMessageA(s.dialog, taskbarCreated, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return s.TrayIcon() && !s.Visible(); }));
+  s.Tray(WM_LBUTTONDOWN);
+  EXPECT_TRUE(WaitUntil([&] { return s.Visible() && !s.TrayIcon(); }));
+  SendMessageA(s.dialog, taskbarCreated, 0, 0);
+  EXPECT_FALSE(s.TrayIcon());
+  SendMessageA(s.dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !s.Visible() && s.TrayIcon() && !IsIconic(s.dialog); }));
+  s.Tray(WM_LBUTTONDOWN);
+  EXPECT_TRUE(WaitUntil([&] { return s.Visible() && !s.TrayIcon(); }));
+
+  // Browse: an owned dialog with an empty file name box (cmb13 or edt1).
+  s.Type(IDC_FILE_NAME, "keep.ts2");
+  s.Post(IDC_BROWSE);
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(box = s.Find(false)); }, 10000));
+  EXPECT_EQ(GetWindow(box, GW_OWNER), s.dialog);
+  const HWND field = GetDlgItem(box, 0x47c) ? GetDlgItem(box, 0x47c) : GetDlgItem(box, 0x480);
+  EXPECT_TRUE(field != nullptr && GetText(field).empty());
+  EXPECT_EQ(Items(GetDlgItem(box, 0x470), false),
+            (Texts{Cp932(u8"TS2ファイル (*.ts2)"), Cp932(u8"全てのファイル")}));
+  PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
+  EXPECT_EQ(s.Text(IDC_FILE_NAME), "keep.ts2");
+
   // Without a channel file, the generated channels alone.
   EXPECT_EQ(s.Items(IDC_CHANNEL).size(), 78u);
   EXPECT_EQ(s.Text(IDC_CHANNEL), "@13");
@@ -41,16 +71,12 @@ TEST(Recording, StartedAndStoppedByTheClock) {
   const std::string line =
       Line(LocalAt(startMs), LocalAt(endMs), Cp932(u8"みなと総合テレビ @27"), "");
   s.Add({line});
-  ASSERT_TRUE(
-      WaitUntil([&] { return s.Read("journal.txt").find("Quorvane_Stop") != std::string::npos; },
-                int(endMs - NowMs()) + 5000));
+  ASSERT_TRUE(WaitUntil([&] { return s.Has("Quorvane_Stop"); }, int(endMs - NowMs()) + 5000));
   Sleep(1300);  // one more tick, that must call nothing
   const std::vector<Call> calls = s.Journal();
-  const Texts texts = s.Calls(nullptr);
-  const auto keepAlives = std::count(texts.begin(), texts.end(), "Quorvane_UpdateTimeout\t1\t=1");
+  const auto keepAlives = std::ranges::count(s.Calls(nullptr), "Quorvane_UpdateTimeout\t1\t=1");
   EXPECT_TRUE(keepAlives >= 2 && keepAlives <= 4) << keepAlives;
-  std::string name = line + ".ts2";
-  std::replace(name.begin(), name.end(), '\t', '_');  // the default name
+  const std::string name = Join(Split(line, "\t"), "_") + ".ts2";  // the default name
   ASSERT_EQ(s.Calls(), Cat(StartCalls(27, name, 1), {StopCall(1)}));
   EXPECT_TRUE(calls[2].ms >= startMs && calls[2].ms < startMs + 2500) << "started in its second";
   EXPECT_GE(calls.back().ms, endMs);
@@ -71,7 +97,10 @@ TEST_P(QuitWhileRecording, StopsTheTaskSavesAndEnds) {
   const auto [message, wParam, lParam] = GetParam();
   Session s;
   // The channel's first character has '@' as its trail byte.
-  s.Write(kSchedule, CrLf({Line(kLongAgo, kFar, Cp932(u8"ァ院@C40"), "quit.ts2"), kLater}));
+  s.Write(
+      kSchedule,
+      CrLf({Line({2008, 1, 1, 0, 0, 0}, {2099, 12, 31, 0, 0, 0}, Cp932(u8"ァ院@C40"), "quit.ts2"),
+            kLater}));
   ASSERT_TRUE(s.Start());
   // Started and saved without its line; only the quit's own save can bring
   // the file back. Read only once its size shows the save done: a handle open
