@@ -17,7 +17,7 @@ namespace {
 // run, Wine keeps some 4 MB more private pages, after 20 tasks as after 200;
 // handles come back to the same count.
 constexpr int64_t kGrowth[] = {6144, 2, 2, 2};
-const Texts kUsage = Split("committed private KB|handles|USER objects|GDI objects", "|");
+const Texts kUsage = Split("committed private KB|table handles|USER objects|GDI objects", "|");
 
 // Wine 8 answers 0 for another process's handle count, so its entries in the
 // system's handle table are counted instead; and 0 for its window objects.
