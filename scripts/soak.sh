@@ -111,6 +111,12 @@ else
   failed=$((failed + 1))
 fi
 if [[ -f $results/lateness.tsv ]]; then
+  # Median, 95th percentile and largest lateness of the starts and the stops.
+  for kind in start stop; do
+    awk -F'\t' -v k="$kind" '$1 == k { print $3 }' "$results/lateness.tsv" | sort -n |
+      awk -v k="$kind" '{ v[NR] = $1 } END { if (NR) printf "soak: %s lateness ms: median %d, p95 %d, largest %d\n",
+        k, v[int((NR + 1) / 2)], v[int(NR * 0.95 + 0.999)], v[NR] }'
+  done
   awk -F'\t' 'NR > 1 { d = $3 - $4; if (NR == 2 || d < lo) lo = d; if (NR == 2 || d > hi) hi = d }
     END { if (NR > 1) printf "soak: lateness less the tick'"'"'s work ms: %d to %d\n", lo, hi }' \
     "$results/lateness.tsv"
