@@ -147,6 +147,8 @@ inline bool TrayIcon(HWND dialog, DWORD action = NIM_MODIFY) {
 // A copy of the program, run from exe's folder's kElsewhere; killed at the end.
 struct Process {
   PROCESS_INFORMATION pi{};
+  Process() = default;
+  explicit Process(const std::string& exe) { Run(exe); }
   // All harmless without a process.
   ~Process() { Kill(), CloseHandle(pi.hProcess), CloseHandle(pi.hThread); }
   // As a crash would end it.
