@@ -61,6 +61,18 @@ case $command in
       keep && /[^ ]/ && !/^ *(BEGIN|END)$/ { sub(/^ */, " "); out = out $0 }
       /^  10[0-8], / { print language $0 }' | perl -CS -pe 's/\\x([0-9a-f]{4})/chr hex $1/ge')
     v=$1 n="${1//./, }, 0"
+    # The version resource of a file of TYPE named NAME described in Japanese
+    # and English: the program's and the stand-in's differ in nothing else.
+    version() {
+      cat <<EOF_VERSION
+0,0 1 VERSIONINFO FILEVERSION $n PRODUCTVERSION $n FILEFLAGSMASK 0x3f FILEOS 0x40004 FILETYPE $1 BLOCK "StringFileInfo"
+  BLOCK "041103a4" "FileDescription", L"$3" | "FileVersion", "$v" | "LegalCopyright", L"Copyright (C) 2026 Quorvane Scheduler の作者"
+    "OriginalFilename", "$2" | "ProductName", "Quorvane Scheduler" | "ProductVersion", "$v"
+  BLOCK "040904e4" "FileDescription", "$4" | "FileVersion", "$v" | "LegalCopyright", "Copyright (C) 2026 the Quorvane Scheduler authors"
+    "OriginalFilename", "$2" | "ProductName", "Quorvane Scheduler" | "ProductVersion", "$v"
+  BLOCK "VarFileInfo" "Translation", 0x411, 932, 0x409, 1252
+EOF_VERSION
+    }
     expected=$(awk -v f="${file##*/}:" '/^Quorvane.*:$/ { on = $0 == f; next } on' <<EOF_RC
 QuorvaneScheduler.exe:
 17,1 "MAIN" DIALOG 0, 0, 256, 208 STYLE 0x80ca10c2 CAPTION "Quorvane Scheduler" FONT 12, "SYSTEM"
@@ -83,19 +95,12 @@ QuorvaneScheduler.exe:
 17,1  107, L"TS2ファイル (*.ts2)\000*.ts2\000全てのファイル\000*.*\000"
 17,1  108, L"スケジュールファイルを保存できませんでした。"
 17,1 "ICON" 14 0, 1, 1, "\040\040\020\000", 1, 4, 0x2e8L, 1
-0,0 1 VERSIONINFO FILEVERSION $n PRODUCTVERSION $n FILEFLAGSMASK 0x3f FILEOS 0x40004 FILETYPE 0x1 BLOCK "StringFileInfo"
-  BLOCK "041103a4" "FileDescription", L"Quorvane Scheduler テレビ録画スケジューラ" | "FileVersion", "$v" | "LegalCopyright", L"Copyright (C) 2026 Quorvane Scheduler の作者"
-    "OriginalFilename", "QuorvaneScheduler.exe" | "ProductName", "Quorvane Scheduler" | "ProductVersion", "$v"
-  BLOCK "040904e4" "FileDescription", "Quorvane Scheduler television recording scheduler" | "FileVersion", "$v" | "LegalCopyright", "Copyright (C) 2026 the Quorvane Scheduler authors"
-    "OriginalFilename", "QuorvaneScheduler.exe" | "ProductName", "Quorvane Scheduler" | "ProductVersion", "$v"
-  BLOCK "VarFileInfo" "Translation", 0x411, 932, 0x409, 1252
+$(version 0x1 QuorvaneScheduler.exe "Quorvane Scheduler テレビ録画スケジューラ" \
+  "Quorvane Scheduler television recording scheduler")
 QuorvaneControl.dll:
-0,0 1 VERSIONINFO FILEVERSION $n PRODUCTVERSION $n FILEFLAGSMASK 0x3f FILEOS 0x40004 FILETYPE 0x2 BLOCK "StringFileInfo"
-  BLOCK "041103a4" "FileDescription", L"Quorvane Scheduler プロジェクトの代替チューナ制御ライブラリ(チューナメーカーのライブラリではありません)" | "FileVersion", "$v" | "LegalCopyright", L"Copyright (C) 2026 Quorvane Scheduler の作者"
-    "OriginalFilename", "QuorvaneControl.dll" | "ProductName", "Quorvane Scheduler" | "ProductVersion", "$v"
-  BLOCK "040904e4" "FileDescription", "Quorvane Scheduler project's stand-in tuner control library, not the tuner maker's library" | "FileVersion", "$v" | "LegalCopyright", "Copyright (C) 2026 the Quorvane Scheduler authors"
-    "OriginalFilename", "QuorvaneControl.dll" | "ProductName", "Quorvane Scheduler" | "ProductVersion", "$v"
-  BLOCK "VarFileInfo" "Translation", 0x411, 932, 0x409, 1252
+$(version 0x2 QuorvaneControl.dll \
+  "Quorvane Scheduler プロジェクトの代替チューナ制御ライブラリ(チューナメーカーのライブラリではありません)" \
+  "Quorvane Scheduler project's stand-in tuner control library, not the tuner maker's library")
 EOF_RC
     )
     diff -u --label expected --label found <(echo "$expected") <(echo "$found") || fail "$file"
