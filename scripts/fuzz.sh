@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes the portable core with libFuzzer under AddressSanitizer and
 # UndefinedBehaviorSanitizer (clang, tree build/fuzz). Each of the four
-# targets in tests/fuzz runs for SECONDS/4 on a copy of its seed corpus, so
-# the committed corpus stays as it is. A crash or a failed property leaves its
+# targets in tests/fuzz runs for SECONDS/4, starting from a copy of its
+# committed inputs, which stay as they are. A crash or a failed property leaves its
 # input under build/fuzz/findings/<target>/, prints the path and fails the run.
 #
 #   bash scripts/fuzz.sh [SECONDS]     (default 120, in all)
