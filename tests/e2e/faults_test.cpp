@@ -189,18 +189,9 @@ OddFile Case(std::string bytes, Texts pieces, Texts kept, Texts calls, Texts log
 }
 
 std::vector<OddFile> OddFiles() {
-  // Without NUL, CR, LF, TAB, '@' or digits: three pieces (1023, 1023, 954
-  // bytes), each a field 0 read as year 0, so due at once, on channel 0,
-  // which the stand-in cannot tune.
-  std::string noise;
-  for (uint32_t x = 1; noise.size() < 3000;) {
-    const char c = char((x = x * 1103515245 + 12345) >> 24);
-    if (std::string_view("\0\r\n\t@0123456789", 16).find(c) == std::string_view::npos) noise += c;
-  }
   const Texts refused = StartCalls(0, "*", 0);
   std::vector<OddFile> files = {
       Case(std::string("MZ\x90\0\x03\0\0\0\xff\xff", 10), {"?"}, {}, refused, {kRefused}),
-      Case(noise, Texts(3, "?"), {}, Cat(Cat(refused, refused), refused), Texts(3, kRefused)),
       // Reading ends at the NUL; the next save loses the rest.
       Case(CrLf({kA}) + std::string("20\0", 3) + CrLf({kB}), {kA, "20"}, {kA},
            StartCalls(0, "20.ts2", 0), {kRefused}),
