@@ -162,11 +162,21 @@ void RestoreFromTray(HWND dialog) {
   ShowWindow(dialog, SW_SHOW);
 }
 
-void QuitApplication(HWND dialog) {
+namespace {
+
+// However the program ends: no further tick, no recording left running, the
+// list in the file.
+void StopTicksTasksAndSave(HWND dialog) {
   KillTimer(dialog, kTickTimer);
   quorvane::StopAllTasks(g_application.scheduler.tasks, g_application.tuner);
   DialogSurroundings surroundings(dialog);
   surroundings.SaveSchedule();
+}
+
+}  // namespace
+
+void QuitApplication(HWND dialog) {
+  StopTicksTasksAndSave(dialog);
   RestoreFromTray(dialog);
   DestroyWindow(dialog);
 }
@@ -174,12 +184,9 @@ void QuitApplication(HWND dialog) {
 // Windows ends the process right after this returns, without WM_CLOSE:
 // the recordings would run on and the list would lag behind.
 void EndWindowsSession(HWND dialog) {
-  KillTimer(dialog, kTickTimer);
-  quorvane::StopAllTasks(g_application.scheduler.tasks, g_application.tuner);
+  StopTicksTasksAndSave(dialog);
   // Stopped once: anything still arriving must not stop them again.
   quorvane::ResetTaskSlots(g_application.scheduler.tasks);
-  DialogSurroundings surroundings(dialog);
-  surroundings.SaveSchedule();
   RemoveTrayIcon(dialog);
 }
 
