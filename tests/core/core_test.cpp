@@ -67,9 +67,10 @@ struct DueEvents : ::testing::Test, fakes::FakeWorld {
     AddLine(line.c_str());
     ComputeNextEvent(state, *this);
   }
-  // Puts a task in `slot`; returns the keep-alive call it gets at every tick.
-  std::string Occupy(int slot, int handle, int endHour) {
-    state.tasks.slots[slot] = {uint32_t(handle), MinuteKey(2009, 1, 5, endHour, 0), 0};
+  // Puts a task ending at hhmmss in `slot`; returns the keep-alive call it gets at every tick.
+  std::string Occupy(int slot, int handle, int end) {
+    state.tasks.slots[slot] = {uint32_t(handle),
+                               MinuteKey(2009, 1, 5, end / 10000, end / 100 % 100), end % 100};
     state.tasks.anyRunning |= uint32_t(handle);
     return Printf("keep %d|", handle);
   }
@@ -107,9 +108,32 @@ TEST_F(DueEvents, StartsDueLinesFromTheLastUpAndStopsThemAtTheirEnd) {
   EXPECT_EQ(TickAt(215430), "keep 20|keep 10|keep 270|stop 270|106(2,,)|");
 }
 
+// The clock is read afresh at every tick: jumped forward an hour, one pass
+// stops the running task whose end it passed and starts the three it passed
+// (two of them already ended, stopped at the next tick); jumped back, nothing
+// is started again and the running task waits for its end to come round.
+TEST_F(DueEvents, AClockJumpStartsWhatItPassedOnceAndStopsNothingEarly) {
+  const std::string keep = Occupy(0, 500, 203000);
+  Add(Entry(201000, 202000, "@1\ta"));
+  Add(Entry(201500, 220000, "@2\tb"));
+  Add(Entry(202500, 204000, "@3\tc"));
+  EXPECT_EQ(TickAt(200000), keep);
+  EXPECT_EQ(TickAt(210000),
+            keep +
+                "stop 500|106(0,,)|ping|freq 3 0|save 30 0 1 5 c|104(0,3,0)|ping|freq "
+                "2 0|save 20 0 1 5 b|104(1,2,0)|ping|freq 1 0|save 10 0 1 5 a|104(2,1,0)|");
+  EXPECT_EQ(TickAt(210001), "keep 30|keep 20|keep 10|stop 30|106(0,,)|stop 10|106(2,,)|");
+  Add(Entry(205000, 205001, "@4\td"));
+  EXPECT_EQ(TickAt(201500), "keep 20|");
+  EXPECT_EQ(TickAt(205000), "keep 20|ping|freq 4 0|save 40 0 1 5 d|104(0,4,0)|");
+  EXPECT_EQ(TickAt(205001), "keep 40|keep 20|stop 40|106(0,,)|");
+  EXPECT_EQ(TickAt(215959), "keep 20|");
+  EXPECT_EQ(TickAt(220000), "keep 20|stop 20|106(1,,)|");
+}
+
 TEST_F(DueEvents, AFullTableDropsOneDueLinePerTickAndSavesNothing) {
   std::string keepAll;
-  for (int i = 0; i < kTaskSlotCount; ++i) keepAll += Occupy(i, 900 + i, 23);
+  for (int i = 0; i < kTaskSlotCount; ++i) keepAll += Occupy(i, 900 + i, 230000);
   Add(Entry(210000, 220000, "@1\ta"));
   Add(Entry(210001, 220000, "@1\tb"));
   disk["s.ini"] = "old";
@@ -126,8 +150,8 @@ TEST_F(DueEvents, RefusalsAreLoggedAndLeaveNoTaskBehind) {
   for (int i = 1; i <= 2; ++i) Add(Entry(210000 + i, 220000, "@1\tf"));
   EXPECT_EQ(TickAt(210005), "ping|102(,,)|ping|102(,,)|");
   refuse = "save stop";
-  Occupy(3, 77, 21);
-  Occupy(4, 88, 23);
+  Occupy(3, 77, 210000);
+  Occupy(4, 88, 230000);
   Add(Entry(210000, 220000, "CATV@C27\trec.ts2"));
   EXPECT_EQ(TickAt(210006),
             "keep 77|keep 88|stop 77|105(3,,)|ping|freq 27 1|save 271 0 1 5 rec.ts2|103(0,27,1)|");
@@ -150,14 +174,14 @@ TEST_F(DueEvents, AFailedSaveIsLoggedOnceAndRetriedByEveryTickUntilItWorks) {
 TEST_F(DueEvents, NextEventIsTheEarliestStartOrEndAndStopAllStopsEveryTask) {
   ComputeNextEvent(state, *this);
   EXPECT_EQ(state.nextEvent, kNothingPending);
-  Occupy(7, 501, 21);  // the free slots' zero ends count for nothing
+  Occupy(7, 501, 210000);  // the free slots' zero ends count for nothing
   Add(Entry(210030, 230000, "@1\t"));
   EXPECT_EQ(state.nextEvent, (TimeKey{MinuteKey(2009, 1, 5, 21, 0), 0}));
   Add("not an entry");
   EXPECT_EQ(state.nextEvent, (TimeKey{0, 0}));
   // Year 4100 takes the key past INT32_MAX: it wraps negative and is due at once.
   EXPECT_TRUE(IsDue(EntryStartKey("4100\t12\t31\t23\t59\t59"), TimeKeyOf(now)));
-  Occupy(9, 502, 23);
+  Occupy(9, 502, 230000);
   // Twice: the slots stay as they were.
   for (int i = 0; i < 2; ++i) StopAllTasks(state.tasks, kLibrary);
   EXPECT_EQ(journal, "stop 501|stop 502|stop 501|stop 502|");

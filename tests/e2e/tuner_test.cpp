@@ -1,12 +1,9 @@
-// Through the tuner library: binding it, a recording started and stopped by
-// the clock (after the tray and Browse trips a user makes first), and
-// quitting while a task records.
+// Through the tuner library: binding it, and a recording started and stopped
+// by the clock (after the tray and Browse trips a user makes first).
 #include "tests/e2e/harness.h"
 
 namespace e2e {
 namespace {
-
-const std::string kLater = Line({2099, 12, 30, 1, 0, 0}, {2099, 12, 30, 2, 0, 0}, "@13", "l.ts2");
 
 TEST(Library, MissingLackingOrOnlyInTheCurrentFolderGivesError100) {
   const std::string error = Cp932(u8"QuorvaneControl.dllのロードに失敗しました");
@@ -89,43 +86,6 @@ TEST(Recording, StartsHiddenTripsToTheTrayBrowsesAndRecordsByTheClock) {
   EXPECT_EQ(s.Read(kElsewhere + name).substr(0, 1), "\x47") << "no recording";
   EXPECT_EQ(s.Read(kSchedule), "");
 }
-
-using Quit = std::tuple<UINT, WPARAM, LPARAM>;
-class QuitWhileRecording : public ::testing::TestWithParam<Quit> {};
-
-TEST_P(QuitWhileRecording, StopsTheTaskSavesAndEnds) {
-  const auto [message, wParam, lParam] = GetParam();
-  Session s;
-  // The channel's first character has '@' as its trail byte.
-  s.Write(
-      kSchedule,
-      CrLf({Line({2008, 1, 1, 0, 0, 0}, {2099, 12, 31, 0, 0, 0}, Cp932(u8"ァ院@C40"), "quit.ts2"),
-            kLater}));
-  ASSERT_TRUE(s.Start());
-  // Started and saved without its line; only the quit's own save can bring
-  // the file back. Read only once its size shows the save done: a handle open
-  // on it makes the save's replacing fail, and one opened just as the replace
-  // ends may be refused.
-  WIN32_FILE_ATTRIBUTE_DATA file{};
-  ASSERT_TRUE(WaitUntil([&] {
-    return GetFileAttributesExA(s.Path(kSchedule).c_str(), GetFileExInfoStandard, &file) &&
-           file.nFileSizeLow == kLater.size() + 2 && s.Read(kSchedule) == kLater + "\r\n";
-  }));
-  ASSERT_TRUE(DeleteFileA(s.Path(kSchedule).c_str()));
-  if (lParam != WM_RBUTTONDOWN) s.Tray(WM_LBUTTONDOWN);
-  PostMessageA(s.dialog, message, wParam, lParam);
-  EXPECT_EQ(s.Exit(), 0u);
-  EXPECT_EQ(s.Calls(), (Texts{"Quorvane_ManagerPing\t=1", "Quorvane_ChannelToFreq\t40\t1\t=327143",
-                              "Quorvane_SaveFile\t327143\t0\t1\t5\tquit.ts2\t=1\thandle=1",
-                              "Quorvane_Stop\t1\t=1"}));
-  EXPECT_EQ(s.Read(kSchedule), kLater + "\r\n");
-}
-
-// The Exit button, the close command, the caption's close box, a right click on the tray icon.
-INSTANTIATE_TEST_SUITE_P(Tuner, QuitWhileRecording,
-                         ::testing::Values(Quit{WM_COMMAND, IDC_EXIT, 0}, Quit{WM_CLOSE, 0, 0},
-                                           Quit{WM_SYSCOMMAND, SC_CLOSE, 0},
-                                           Quit{kTrayMessage, 0, WM_RBUTTONDOWN}));
 
 }  // namespace
 }  // namespace e2e
