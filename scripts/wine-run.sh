@@ -41,4 +41,12 @@ if [[ -z ${WINEPREFIX:-} ]]; then
 fi
 
 loader=$(quorvane_wine_loader "$1")
-exec env LC_ALL=ja_JP.UTF-8 "$loader" "$@"
+# Wine hands the standard error on to the desktop process that a windowed
+# program starts, which outlives the program, and CTest would wait for it to
+# close the pipe: the error output goes through a file, replayed at the end.
+errors=$(mktemp "${TMPDIR:-/tmp}/quorvane-wine-run.XXXXXX")
+status=0
+env LC_ALL=ja_JP.UTF-8 "$loader" "$@" 2>"$errors" || status=$?
+cat "$errors" >&2
+rm -f "$errors"
+exit "$status"

@@ -106,7 +106,7 @@ inline std::string Line(const Time& start, const Time& end, const std::string& c
                         const std::string& fileName) {
   return Join({TimeText(start), TimeText(end), channel, fileName}, "\t");
 }
-// The journal of a start on a plain channel (handle 0: refused).
+// The journal of a start on a plain channel (handle 0: refused), and of a stop.
 inline Texts StartCalls(int channel, const std::string& name, int handle) {
   const int f = channel >= 13 && channel <= 62 ? 473143 + (channel - 13) * 6000 : 0;
   return {"Quorvane_ManagerPing\t=1", Said(u8"Quorvane_ChannelToFreq\t%d\t0\t=%d", channel, f),
@@ -144,18 +144,14 @@ inline bool TrayIcon(HWND dialog, DWORD action = NIM_MODIFY) {
   return Shell_NotifyIconA(action, &icon) != FALSE;
 }
 
-// A copy of the program, run from exe's folder's kElsewhere; killed at the end.
+// A copy of the program, run from exe's folder's kElsewhere; killed, as a
+// crash would end it, at the end (all harmless without a process).
 struct Process {
   PROCESS_INFORMATION pi{};
   Process() = default;
   explicit Process(const std::string& exe) { Run(exe); }
-  // All harmless without a process.
   ~Process() { Kill(), CloseHandle(pi.hProcess), CloseHandle(pi.hThread); }
-  // As a crash would end it.
-  void Kill() const {
-    TerminateProcess(pi.hProcess, 99);
-    WaitForSingleObject(pi.hProcess, 5000);
-  }
+  void Kill() const { TerminateProcess(pi.hProcess, 99), WaitForSingleObject(pi.hProcess, 5000); }
   bool Run(const std::string& exe) {
     // A show state and arguments the program must not heed.
     std::string command = "\"" + exe + "\" /show";
@@ -164,11 +160,10 @@ struct Process {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     const std::string folder = exe.substr(0, exe.rfind('\\') + 1) + kElsewhere;
-    if (CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                       folder.c_str(), &startup, &pi))
-      return true;
-    ADD_FAILURE() << "CreateProcessA: " << GetLastError();
-    return false;
+    const bool ran = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                                    nullptr, folder.c_str(), &startup, &pi);
+    EXPECT_TRUE(ran) << "CreateProcessA: " << GetLastError();
+    return ran;
   }
   // The exit code, or STILL_ACTIVE if the program is still running after timeoutMs.
   DWORD Exit(int timeoutMs = 5000) const {
@@ -179,12 +174,11 @@ struct Process {
   }
   // The main dialog, or another one (a message box, the open-file dialog).
   HWND Find(bool main = true) const {
-    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, "#32770", nullptr));) {
-      DWORD process = 0;
-      GetWindowThreadProcessId(window, &process);
-      if (process == pi.dwProcessId && (GetText(window) == "Quorvane Scheduler") == main)
+    DWORD process = 0;
+    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, "#32770", nullptr));)
+      if (GetWindowThreadProcessId(window, &process) && process == pi.dwProcessId &&
+          (GetText(window) == "Quorvane Scheduler") == main)
         return window;
-    }
     return nullptr;
   }
   // The main dialog once it is up with its tray icon, or nullptr.
@@ -209,10 +203,7 @@ class Session : public Process {
     EXPECT_EQ(GetACP(), 932u) << "run under Wine with LC_ALL=ja_JP.UTF-8";
     RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", "Managed", REG_SZ, "N", 2);
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    char exe[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    folder_ = exe;
-    folder_ = folder_.substr(0, folder_.rfind('\\')) + "\\work\\" + test->test_suite_name() + "." +
+    folder_ = std::filesystem::absolute("work").string() + "\\" + test->test_suite_name() + "." +
               test->name() + "-" + std::to_string(GetCurrentProcessId()) + "\\";
     std::replace(folder_.begin(), folder_.end(), '/', '.');
     std::filesystem::remove_all(folder_);
@@ -258,9 +249,6 @@ class Session : public Process {
 
   HWND Control(int id) const { return GetDlgItem(dialog, id); }
   std::string Text(int id) const { return GetText(Control(id)); }
-  void Type(int id, const std::string& text) const {
-    SendMessageA(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-  }
   void Click(int id) const { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
   // For a click whose answer runs a modal loop.
   void Post(int id) const { PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
@@ -272,33 +260,31 @@ class Session : public Process {
     SendMessageA(Control(IDC_SCHEDULE_LIST), LB_SETCURSEL, WPARAM(index), 0);
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCHEDULE_LIST, LBN_SELCHANGE), 0);
   }
-  // The form's fourteen fields as one line.
+  // The form's fourteen fields as one line; typed into them and added.
   std::string Form() const {
     Texts fields;
     for (int id : kForm) fields.push_back(Text(id));
     return Join(fields, "\t");
   }
-  // Fills the form with each line and adds it.
   void Add(const Texts& lines) const {
     for (const std::string& line : lines) {
-      for (size_t i = 0; i < 14; ++i) Type(kForm[i], Split(line, "\t").at(i));
+      for (size_t i = 0; i < 14; ++i)
+        SetWindowTextA(Control(kForm[i]), Split(line, "\t")[i].c_str());
       Click(IDC_ADD);
     }
   }
-  // The log's messages, newest first; their stamps as TimeText go to *stamps.
-  Texts Log(Texts* stamps = nullptr) const {
-    static const std::regex kLine(R"(\*(\d{4})/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d) ([^\r\n]*)\r\n)");
+  // The log's messages, newest first.
+  Texts Log() const {
+    static const std::regex kLine(R"(\*\d{4}/\d\d/\d\d \d\d:\d\d:\d\d ([^\r\n]*)\r\n)");
     Texts messages;
     std::string rest = Text(IDC_LOG);
     for (std::smatch m; std::regex_search(rest, m, kLine, std::regex_constants::match_continuous);
-         rest = m.suffix()) {
-      if (stamps != nullptr) stamps->push_back(Join({m[1], m[2], m[3], m[4], m[5], m[6]}, "\t"));
-      messages.push_back(m[7]);
-    }
+         rest = m.suffix())
+      messages.push_back(m[1]);
     if (!rest.empty()) messages.push_back("not a log line: " + rest);
     return messages;
   }
-  // The journal's complete lines.
+  // The journal's complete lines, and their texts without those starting with skip.
   std::vector<Call> Journal() const {
     const Texts lines = Split(Read("journal.txt"), "\n");
     std::vector<Call> calls;
@@ -306,7 +292,6 @@ class Session : public Process {
       calls.push_back({std::atoll(lines[i].c_str()), lines[i].substr(lines[i].find('\t') + 1)});
     return calls;
   }
-  // The calls' texts, without those starting with skip.
   Texts Calls(const char* skip = "Quorvane_UpdateTimeout") const {
     Texts texts;
     for (const Call& call : Journal())
