@@ -158,19 +158,6 @@ TEST_F(DueEvents, RefusalsAreLoggedAndLeaveNoTaskBehind) {
   EXPECT_EQ(TickAt(220000), "keep 88|");  // nothing for the refused start's handle
 }
 
-TEST_F(DueEvents, AFailedSaveIsLoggedOnceAndRetriedByEveryTickUntilItWorks) {
-  failStep = -1;
-  Add(Entry(230000, 233000, "@1\tf"));
-  SaveSchedule(state, world);             // as Add does
-  EXPECT_EQ(TickAt(210001), "108(,,)|");  // failed twice, logged once
-  failStep = 0;
-  TickAt(210002);
-  failStep = -1;
-  EXPECT_EQ(TickAt(210003), "");  // saved: this tick tries nothing
-  SaveSchedule(state, world);
-  EXPECT_EQ(journal, "108(,,)|");  // a new run of failures
-}
-
 TEST_F(DueEvents, NextEventIsTheEarliestStartOrEndAndStopAllStopsEveryTask) {
   ComputeNextEvent(state, *this);
   EXPECT_EQ(state.nextEvent, kNothingPending);

@@ -1,12 +1,11 @@
 // The stand-in QuorvaneControl.dll, bound beside this program by the real
-// binding (stdcall on i686): its channel plan, every argument in order in its
-// journal, and recordings that live only while kept alive, also after the
-// host has released the library.
+// binding (stdcall on i686): recordings that live only while kept alive, also
+// after the host has released the library. Its channel plan and journal are
+// read by every end-to-end test.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <fstream>
-#include <regex>
 #include <string>
 
 #include "tuner/tuner_binding.h"
@@ -22,12 +21,6 @@ TEST(Standin, RecordsUntilStoppedOrNoLongerKeptAlive) {
   DeleteFileA("journal.txt");  // an earlier run's: the journal only grows
   quorvane::TunerLibrary lib{};
   ASSERT_TRUE(quorvane::BindTunerLibrary(lib));
-  // UHF 13-62 and cable 13-63 have carriers, nothing else.
-  constexpr uint32_t kPlan[][3] = {{13, 0, 473143}, {62, 0, 767143}, {63, 0, 0}, {12, 0, 0},
-                                   {13, 1, 111143}, {63, 1, 465143}, {64, 1, 0}, {27, 2, 0}};
-  for (const auto& [channel, catv, kHz] : kPlan)
-    EXPECT_EQ(lib.channelToFreq(static_cast<uint16_t>(channel), catv), kHz) << channel << catv;
-
   SetEnvironmentVariableA("QUORVANE_STANDIN_JOURNAL", "journal.txt");
   uint32_t stopped = 0, quiet = 0, kept = 0;
   lib.saveFile(557143, 0, 1, 5, "stopped.ts2", &stopped);
@@ -35,10 +28,6 @@ TEST(Standin, RecordsUntilStoppedOrNoLongerKeptAlive) {
   SetEnvironmentVariableA("QUORVANE_STANDIN_KEEPALIVE_MS", "1500");
   lib.saveFile(473143, 0, 1, 5, "quiet.ts2", &quiet);
   lib.saveFile(767143, 0, 1, 5, "kept.ts2", &kept);
-  EXPECT_EQ(std::regex_replace(Read("journal.txt"), std::regex("(^|\n)[0-9]{13}\t"), "$1"),
-            "Quorvane_SaveFile\t557143\t0\t1\t5\tstopped.ts2\t=1\thandle=1\n"
-            "Quorvane_SaveFile\t473143\t0\t1\t5\tquiet.ts2\t=1\thandle=2\n"
-            "Quorvane_SaveFile\t767143\t0\t1\t5\tkept.ts2\t=1\thandle=3\n");
   size_t recorded = 0;
   const std::string autostop = "\t#autostop\t" + std::to_string(quiet) + "\n";
   for (int i = 0; i < 100 && (i < 30 || Read("journal.txt").find(autostop) == std::string::npos);
