@@ -80,14 +80,6 @@ struct DueEvents : ::testing::Test, fakes::FakeWorld {
     OnTick(state, world);
     return std::exchange(journal, "");
   }
-  // With `reenter`, every look at the clock tries a tick of its own, which
-  // must return at once; bounded, so that a missing guard fails, not overflows.
-  LocalTime Now() override {
-    if (reenter && journal.size() < 1000) OnTick(state, world);
-    return now;
-  }
-  bool reenter = false;
-
   const Surroundings world{*this, *this, *this, *this, *this, &fakes::Cp932Next, kLibrary, "s.ini"};
   SchedulerState state{};
 };
@@ -127,7 +119,6 @@ TEST_F(DueEvents, AFullTableDropsOneDueLinePerTickAndSavesNothing) {
   Add(Entry(210000, 220000, "@1\ta"));
   Add(Entry(210001, 220000, "@1\tb"));
   disk["s.ini"] = "old";
-  reenter = true;
   EXPECT_EQ(TickAt(210001), keepAll + "101(,,)|");
   EXPECT_EQ(TickAt(210002), keepAll + "101(,,)|");
   EXPECT_EQ(disk["s.ini"], "old");

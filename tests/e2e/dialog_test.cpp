@@ -26,12 +26,30 @@ TEST(Library, MissingLackingOrOnlyInTheCurrentFolderGivesError100) {
   }
 }
 
-// Started in the tray, as a user first meets it (minimising is in the second
-// copy's test). Recordings by the clock are timed by the soak, which runs a few
-// here too.
-TEST(Tray, StartsHiddenComesBackAfterTheNotificationAreaRestartsAndBrowses) {
+TEST(Dialog, StartsInTheTrayShowsNowAndTheChannelsBrowsesAndEditsTheScheduleFile) {
   Session s;
+  // Double-byte characters with '\' (0x5C) or '@' (0x40) as trail byte, an
+  // empty line, and a last line without CR LF; not in sorted order.
+  const Texts channels = {Cp932(u8"ソフト表示局 @27"), Cp932(u8"ァ院 @C40"), "", "plain.name @16",
+                          Cp932(u8"予構噂 能十 @18")};
+  Texts generated;
+  for (int c = 13; c <= 62; ++c) generated.push_back(Said(u8"@%d", c));
+  for (int c = 36; c <= 63; ++c) generated.push_back(Said(u8"@C%d", c));
+  s.Write("CHANNEL.TXT", Join(channels, "\r\n"));
+  const std::string partial = "2099\t07\t01",
+                    full = Line({2099, 5, 6, 7, 8, 9}, {2099, 5, 6, 8, 0, 0}, channels[1],
+                                "rec name.ts2"),
+                    other = Line({2099, 1, 1, 0, 0, 0}, {2099, 1, 1, 1, 0, 0}, "@13", "");
+  s.Write(kSchedule, CrLf({partial, full, other}));
+  const std::string before = TimeText(LocalAt(NowMs()));
   ASSERT_TRUE(s.Start());
+  const std::string after = TimeText(LocalAt(NowMs())), form = s.Form(), start = form.substr(0, 19);
+  EXPECT_EQ(start, form.substr(20, 19)) << "start and end boxes differ";
+  EXPECT_TRUE(start >= before && start <= after) << start;
+  EXPECT_EQ(s.Items(IDC_CHANNEL), Cat(channels, generated));
+  EXPECT_EQ(SendMessageA(s.Control(IDC_CHANNEL), CB_GETCURSEL, 0, 0), 0);
+
+  // Started in the tray (minimising is in the second copy's test).
   EXPECT_FALSE(s.Visible());
   // A restarted notification area has lost the icon and says TaskbarCreated;
   // only a hidden program has an icon to put back.
@@ -57,34 +75,6 @@ TEST(Tray, StartsHiddenComesBackAfterTheNotificationAreaRestartsAndBrowses) {
   PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
   EXPECT_EQ(s.Text(IDC_FILE_NAME), "keep.ts2");
-
-  // Without a channel file, the generated channels alone, the first chosen.
-  EXPECT_EQ(s.Items(IDC_CHANNEL).size(), 78u);
-  EXPECT_EQ(s.Text(IDC_CHANNEL), "@13");
-}
-
-TEST(Dialog, ShowsNowAndTheChannelsAndEditsTheScheduleFile) {
-  Session s;
-  // Double-byte characters with '\' (0x5C) or '@' (0x40) as trail byte, an
-  // empty line, and a last line without CR LF; not in sorted order.
-  const Texts channels = {Cp932(u8"ソフト表示局 @27"), Cp932(u8"ァ院 @C40"), "", "plain.name @16",
-                          Cp932(u8"予構噂 能十 @18")};
-  Texts generated;
-  for (int c = 13; c <= 62; ++c) generated.push_back(Said(u8"@%d", c));
-  for (int c = 36; c <= 63; ++c) generated.push_back(Said(u8"@C%d", c));
-  s.Write("CHANNEL.TXT", Join(channels, "\r\n"));
-  const std::string partial = "2099\t07\t01",
-                    full = Line({2099, 5, 6, 7, 8, 9}, {2099, 5, 6, 8, 0, 0}, channels[1],
-                                "rec name.ts2"),
-                    other = Line({2099, 1, 1, 0, 0, 0}, {2099, 1, 1, 1, 0, 0}, "@13", "");
-  s.Write(kSchedule, CrLf({partial, full, other}));
-  const std::string before = TimeText(LocalAt(NowMs()));
-  ASSERT_TRUE(s.Start());
-  const std::string after = TimeText(LocalAt(NowMs())), form = s.Form(), start = form.substr(0, 19);
-  EXPECT_EQ(start, form.substr(20, 19)) << "start and end boxes differ";
-  EXPECT_TRUE(start >= before && start <= after) << start;
-  EXPECT_EQ(s.Items(IDC_CHANNEL), Cat(channels, generated));
-  EXPECT_EQ(SendMessageA(s.Control(IDC_CHANNEL), CB_GETCURSEL, 0, 0), 0);
 
   // The list is loaded after the tray icon is up.
   ASSERT_TRUE(WaitUntil([&] { return s.Items(IDC_SCHEDULE_LIST) == Texts{other, full, partial}; }));

@@ -24,6 +24,9 @@ TEST(Library, FlappingManagerAndASaveFileThatRunsMessages) {
   s.Write(kSchedule, CrLf(Cat(lines, {kC})));
   ASSERT_TRUE(s.Start({"QUORVANE_STANDIN_FLAP=ping", "QUORVANE_STANDIN_SAVEFILE_MS=2500"}));
   ASSERT_TRUE(WaitUntil([&] { return s.Has("Quorvane_UpdateTimeout\t2"); }, 15000));
+  // Without a channel file, the generated channels alone, the first chosen.
+  EXPECT_EQ(s.Items(IDC_CHANNEL).size(), 78u);
+  EXPECT_EQ(s.Text(IDC_CHANNEL), "@13");
   EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), Texts{kC});
   EXPECT_EQ(s.Read(kSchedule), CrLf({kC}));
   const std::string kNoManager = Cp932(u8"チューナマネージャがみつかりません。");
