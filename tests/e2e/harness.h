@@ -36,6 +36,11 @@ inline std::string Built(const std::string& what, const char* builtIn) {
   return path.starts_with('\\') ? "Z:" + path : path;
 }
 
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
 // Code page 932 text from UTF-16, and from UTF-8 source text.
 inline std::string Narrow(std::wstring_view wide) {
   std::string text(wide.size() * 2, '\0');
@@ -218,10 +223,7 @@ class Session : public Process {
   }
 
   std::string Path(const std::string& name) const { return folder_ + name; }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
+  std::string Read(const std::string& name) const { return ReadAll(Path(name)); }
   void Write(const std::string& name, const std::string& bytes) const {
     std::ofstream(Path(name), std::ios::binary) << bytes;
   }

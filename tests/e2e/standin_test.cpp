@@ -1,21 +1,12 @@
 // The stand-in QuorvaneControl.dll, bound beside this program by the real
 // binding (stdcall on i686): recordings that live only while kept alive, also
 // after the host has released the library. Its channel plan and journal are
-// read by every end-to-end test.
-#include <gtest/gtest.h>
-#include <windows.h>
-
-#include <fstream>
-#include <string>
-
+// read by every other test here.
+#include "tests/e2e/harness.h"
 #include "tuner/tuner_binding.h"
 
+namespace e2e {
 namespace {
-
-std::string Read(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 TEST(Standin, RecordsUntilStoppedOrNoLongerKeptAlive) {
   DeleteFileA("journal.txt");  // an earlier run's: the journal only grows
@@ -30,13 +21,13 @@ TEST(Standin, RecordsUntilStoppedOrNoLongerKeptAlive) {
   lib.saveFile(767143, 0, 1, 5, "kept.ts2", &kept);
   size_t recorded = 0;
   const std::string autostop = "\t#autostop\t" + std::to_string(quiet) + "\n";
-  for (int i = 0; i < 100 && (i < 30 || Read("journal.txt").find(autostop) == std::string::npos);
+  for (int i = 0; i < 100 && (i < 30 || ReadAll("journal.txt").find(autostop) == std::string::npos);
        ++i, Sleep(100)) {
-    if (i == 5) recorded = lib.stop(stopped) == 1 ? Read("stopped.ts2").size() : 0;
+    if (i == 5) recorded = lib.stop(stopped) == 1 ? ReadAll("stopped.ts2").size() : 0;
     EXPECT_EQ(lib.updateTimeout(kept), 1) << i;  // kept alive
   }
   EXPECT_GT(recorded, 0u) << "not stopped, or nothing recorded";
-  EXPECT_EQ(Read("stopped.ts2").size(), recorded) << "written after the stop";
+  EXPECT_EQ(ReadAll("stopped.ts2").size(), recorded) << "written after the stop";
   EXPECT_EQ(lib.stop(stopped), 0);
   EXPECT_EQ(lib.updateTimeout(quiet), 0) << "not stopped when no longer kept alive";
   quorvane::ReleaseTunerLibrary(lib);
@@ -47,3 +38,4 @@ TEST(Standin, RecordsUntilStoppedOrNoLongerKeptAlive) {
 }
 
 }  // namespace
+}  // namespace e2e
