@@ -96,14 +96,12 @@ QUORVANE_E2E_SOAK_TASKS=$tasks QUORVANE_E2E_SOAK_DIR=$recordings \
   --gtest_filter=Soak.BackToBackRecordings >"$workdir/driver.log" 2>&1 || status=$?
 # Windows text files end their lines in CR LF.
 tr -d '\r' <"$workdir/driver.log" >"$results/driver.log"
-for name in figures.txt lateness.tsv; do
-  if [[ -f $recordings/$name ]]; then
-    tr -d '\r' <"$recordings/$name" >"$results/$name"
-    rm "$recordings/$name"
-  fi
-done
+if [[ -f $recordings/lateness.tsv ]]; then
+  tr -d '\r' <"$recordings/lateness.tsv" >"$results/lateness.tsv"
+  rm "$recordings/lateness.tsv"
+fi
 if [[ $status -eq 0 ]]; then
-  grep '^soak:' "$results/driver.log" || true
+  grep '^soak:' "$results/driver.log" | tee "$results/figures.txt" || true
   passed=$((passed + 1))
 else
   cat "$results/driver.log"

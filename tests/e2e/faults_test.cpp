@@ -34,38 +34,33 @@ TEST(Library, FlappingManagerAndASaveFileThatRunsMessages) {
   EXPECT_EQ(s.Log(), (Texts{kNoManager, Said(started, 1, 22), kNoManager, Said(started, 0, 24)}));
   s.Post(IDC_EXIT);
   EXPECT_EQ(s.Exit(), 0u);
-  Texts b = StartCalls(24, "24.ts2", 1), a = StartCalls(22, "22.ts2", 2), all = s.Calls(nullptr);
+  Texts b = StartCalls(24, "24.ts2", 1), a = StartCalls(22, "22.ts2", 2);
   b.insert(b.begin() + 2, "#savefile-begin\t24.ts2");
   a.insert(a.begin() + 2, "#savefile-begin\t22.ts2");
-  Texts calls = Cat(Cat(Cat(b, {"Quorvane_ManagerPing\t=0"}), a), {"Quorvane_ManagerPing\t=0"});
-  while (calls.size() + 2 < all.size())
-    calls.insert(calls.end(), {"Quorvane_UpdateTimeout\t1\t=1", "Quorvane_UpdateTimeout\t2\t=1"});
-  EXPECT_EQ(all, Cat(calls, {StopCall(1), StopCall(2)}));
+  EXPECT_EQ(s.Calls(), Cat(Cat(Cat(b, {"Quorvane_ManagerPing\t=0"}), a),
+                           {"Quorvane_ManagerPing\t=0", StopCall(1), StopCall(2)}));
   const std::vector<Call> journal = s.Journal();
   for (size_t i : {2u, 7u}) EXPECT_GE(journal.at(i + 1).ms - journal.at(i).ms, 2500) << i;
 }
 
-// 10 MB in lines of 1021 bytes, the longest that survive a save and a load,
-// as schedule file and as channel file: up within seconds, listed whole in
-// both boxes, answering at once, and written back byte for byte. How any
-// bytes are cut into lines (NUL, a lone CR or LF, 1023-byte reads, garbage)
-// is held to a reference model by the fuzz targets.
-TEST(HugeFiles, ReadWholeAndWrittenBackWhileTheDialogAnswers) {
+// 10 MB in lines of 1021 bytes, the longest that survive a save and a load:
+// up within seconds, listed whole, answering at once, and written back byte
+// for byte. How any bytes are cut into lines (NUL, a lone CR or LF, 1023-byte
+// reads, garbage), in the schedule file or the channel file, which goes
+// through the same reader line by line into its box, is held to a reference
+// model by the fuzz targets.
+TEST(HugeScheduleFile, ReadWholeAndWrittenBackWhileTheDialogAnswers) {
   Texts lines;
   for (int i = 1000000; lines.size() * 1023 < 10u << 20; ++i)
     lines.push_back(kA.substr(0, kA.size() - 5) + std::to_string(i) +
                     std::string(1021 - kA.size() - 2, 'x'));
   Session s;
   s.Write(kSchedule, CrLf(lines));
-  s.Write("CHANNEL.TXT", CrLf(lines));
   const int64_t before = NowMs();
   ASSERT_TRUE(s.Start());
   DWORD_PTR answer = 0;  // the tray icon is up before the list is read
   ASSERT_NE(SendMessageTimeoutA(s.dialog, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &answer), 0);
   EXPECT_LT(NowMs() - before, 15000);
-  Texts channels = s.Items(IDC_CHANNEL);
-  ASSERT_EQ(channels.size(), lines.size() + 78);  // and the generated ones
-  EXPECT_EQ(Texts(channels.begin(), channels.end() - 78), lines);
   EXPECT_TRUE(WaitUntil([&] { return s.Items(IDC_SCHEDULE_LIST) == lines; }));
   const int64_t asked = NowMs();
   EXPECT_NE(SendMessageTimeoutA(s.dialog, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &answer), 0);
@@ -73,8 +68,7 @@ TEST(HugeFiles, ReadWholeAndWrittenBackWhileTheDialogAnswers) {
   s.Post(IDC_EXIT);
   EXPECT_EQ(s.Exit(30000), 0u);
   EXPECT_TRUE(s.Read(kSchedule) == CrLf(lines));
-  EXPECT_EQ(s.Read("journal.txt"), "");
-  EXPECT_EQ(s.Log(), Texts{});
+  EXPECT_EQ(s.Log(), Texts{}) << "nothing is due, nothing started";
 }
 
 // Wine runs /bin/sh as a Unix program; $F is the Unix path of the test's folder.
@@ -101,20 +95,18 @@ int Shell(const Session& s, const std::string& commands) {
 // then a Delete, each fail: one line 108 for each run of failing saves (the
 // action's and the ticks' retries), the list changed, the old file and no
 // stray file left, and the new list saved within two ticks of the cause
-// going. Both files start with a UTF-8 byte-order mark, which is skipped and
-// never written.
+// going. The file starts with a UTF-8 byte-order mark, which is skipped and
+// never written (the channel file's is held to the fuzz targets' model).
 class FailingSaves : public ::testing::TestWithParam<bool> {};
 
 TEST_P(FailingSaves, LoggedOnceForEachRunKeepTheListAndHealWithinTwoTicks) {
   const bool full = GetParam();
   Session s;
-  const std::string mark = "\xEF\xBB\xBF", channel = Cp932(u8"ソフト局 @27");
+  const std::string mark = "\xEF\xBB\xBF";
   Texts lines =
       Texts(12, Line({2099, 5, 1, 0, 0, 0}, {2099, 5, 1, 1, 0, 0}, "@13", std::string(950, 'x')));
   s.Write(kSchedule, mark + CrLf(lines));
-  s.Write("CHANNEL.TXT", mark + CrLf({channel, "@C40"}));
   ASSERT_TRUE(s.Start());
-  EXPECT_EQ(s.Items(IDC_CHANNEL)[0], channel);
   const std::shared_ptr<void> undo(nullptr, [&](void*) { full&& Shell(s, "umount -l $F"); });
   if (full && Shell(s, "mount -t tmpfs -o size=64k tmpfs $F") != 0)
     GTEST_SKIP() << "cannot mount a tmpfs here";

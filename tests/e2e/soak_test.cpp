@@ -1,8 +1,8 @@
 // Soak: back-to-back recordings from one schedule file, up to ten at once,
 // timed from the stand-in's journal while the program's memory, handles and
 // window objects are measured. QUORVANE_E2E_SOAK_TASKS sets the task count (5,
-// about 15 s, by default); QUORVANE_E2E_SOAK_DIR gets the recordings, the
-// figures and the lateness list (scripts/soak.sh).
+// about 15 s, by default); QUORVANE_E2E_SOAK_DIR gets the recordings and the
+// lateness list (scripts/soak.sh).
 #include "tests/e2e/harness.h"
 // After windows.h.
 #include <winternl.h>
@@ -64,7 +64,7 @@ TEST(Soak, BackToBackRecordings) {
   // and 100 ms of timer jitter (measured: under 20 ms).
   const std::vector<Call> calls = s.Journal();
   int64_t done[2] = {};  // starts, stops
-  std::ostringstream list("kind\ttask\tlateness_ms\twork_ms\n", std::ios::ate), out;
+  std::ostringstream list("kind\ttask\tlateness_ms\twork_ms\n", std::ios::ate);
   for (size_t c = 0, tick = 0, previous = SIZE_MAX; c < calls.size(); ++c) {
     if (c > 0 && calls[c].ms - calls[c - 1].ms > 500) previous = std::exchange(tick, c);
     const Texts f = Split(calls[c].text, "\t");
@@ -99,15 +99,13 @@ TEST(Soak, BackToBackRecordings) {
   EXPECT_EQ(logStarts + logStops, std::ssize(log) - (n > 300));
   EXPECT_TRUE(n > 300 || (logStarts == n && logStops == n)) << logStarts << " " << logStops;
 
-  out << "soak: tasks scheduled " << n << ", started " << done[0] << ", stopped " << done[1]
-      << "; log lines: " << logStarts << " started, " << logStops << " stopped\n";
+  std::cout << "soak: tasks scheduled " << n << ", started " << done[0] << ", stopped " << done[1]
+            << "; log lines: " << logStarts << " started, " << logStops << " stopped\n";
   for (size_t k = 0; k < std::size(kUsage); ++k) {
-    out << "soak: " << kUsage[k] << " at start, at end: " << before[k] << ' ' << after[k]
-        << (before[k] == 0 && after[k] == 0 ? " (always 0: not counted here)\n" : "\n");
+    std::cout << "soak: " << kUsage[k] << " at start, at end: " << before[k] << ' ' << after[k]
+              << (before[k] == 0 && after[k] == 0 ? " (always 0: not counted here)\n" : "\n");
     EXPECT_LE(after[k] - before[k], kGrowth[k]) << kUsage[k];
   }
-  std::cout << out.str() << std::flush;
-  std::ofstream(dir + "figures.txt") << out.str();
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   while (!pattern.empty() && pane.log.size() < length) pane.log += pattern;
   pane.log.resize(std::min(pane.log.size(), length));
   const std::string old = pane.log.c_str();  // what the pane shows ends at a NUL
-  AppendLog(pane, pane, fuzz::Cp932Next, message.c_str());
+  AppendLog(pane, pane, fakes::Cp932Next, message.c_str());
 
   // The line is cut, as the core cuts it, to a text of kTextCapacity bytes.
   const std::string line =
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::size_t room = std::min(old.size(), 32766 - line.size());
   std::size_t whole = 0;
   for (std::size_t at = 0; at < room;) {
-    at = std::size_t(fuzz::Cp932Next(old.c_str() + at) - old.c_str());
+    at = std::size_t(fakes::Cp932Next(old.c_str() + at) - old.c_str());
     if (at <= room) whole = at;
   }
   PROPERTY(kept == std::string_view(old).substr(0, whole));

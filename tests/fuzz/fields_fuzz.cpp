@@ -13,9 +13,8 @@ namespace {
 
 std::vector<std::string_view> Split(std::string_view text, char mark) {
   std::vector<std::string_view> parts;
-  for (std::size_t at; (at = text.find(mark)) != text.npos; text.remove_prefix(at + 1)) {
+  for (std::size_t at; (at = text.find(mark)) != text.npos; text.remove_prefix(at + 1))
     parts.push_back(text.substr(0, at));
-  }
   parts.push_back(text);
   return parts;
 }
@@ -24,9 +23,8 @@ std::vector<std::string_view> Split(std::string_view text, char mark) {
 // keeps the low 32 bits.
 int32_t Decimal(std::string_view text) {
   uint64_t value = 0;
-  for (std::size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+  for (std::size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
     value = value * 10 + uint64_t(text[i] - '0');
-  }
   return static_cast<int32_t>(value);
 }
 
@@ -55,9 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // NUL-terminated copy the core walks (cut to 1023 bytes).
   const std::string copy(line.substr(0, std::min<std::size_t>(1023, line.find('\0'))));
   const char* at = copy.c_str();
-  while (*at != '\0' && *at != '@') at = fuzz::Cp932Next(at);
+  while (*at != '\0' && *at != '@') at = fakes::Cp932Next(at);
   const bool catv = *at == '@' && at[1] == 'C';
-  const ChannelChoice channel = ParseChannelField(line, fuzz::Cp932Next);
+  const ChannelChoice channel = ParseChannelField(line, fakes::Cp932Next);
   PROPERTY(channel.channel == (*at ? Decimal(at + 1 + catv) : 0) && channel.catvFlag == catv);
 
   // The recording name of the line as the list holds it, up to a NUL, with

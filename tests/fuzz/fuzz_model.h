@@ -15,8 +15,6 @@
 
 namespace quorvane::fuzz {
 
-using fakes::Cp932Next;
-
 inline std::string_view Bytes(const uint8_t* data, std::size_t size) {
   return {reinterpret_cast<const char*>(data), size};
 }

@@ -49,9 +49,9 @@ dir=$(quorvane_wine winepath -u "$folder" | tr -d '\r')
 # shellcheck disable=SC2034 # used in the checks' commands
 links=("$menu\Quorvane Scheduler.lnk" "$menu\StartUp\Quorvane Scheduler.lnk")
 shortcut=$(printf '%s\n%s\\' "$folder\QuorvaneScheduler.exe" "$folder")
-line=$'2099\t01\t02\t03\t04\t05\t2099\t01\t02\t04\t00\t00\t@27\tmsi.ts2'
+# The form's fourteen fields of a task.
 # shellcheck disable=SC2034 # used in the checks' commands
-IFS=$'\t' read -ra fields <<<"$line"
+fields=(2099 01 02 03 04 05 2099 01 02 04 00 00 @27 msi.ts2)
 
 msiexec() { quorvane_wine msiexec "$1" "Z:${2//\//\\}" /qn "${@:3}"; }
 # shellcheck disable=SC2317 # called through check
