@@ -97,8 +97,7 @@ fi
 echo "+ wineserver -p"
 quorvane_start_wineserver "$WINEPREFIX"
 
-# Two at a time: each end-to-end case has a program and a folder of its own,
-# and the tuner tests, which share theirs, hold a lock against each other.
+# Two at a time: each end-to-end case has a program and a folder of its own.
 step "tests: win64"
 run ctest --preset win64 --timeout 600 -j2
 
