@@ -14,6 +14,9 @@ struct Application {
   quorvane::SchedulerState scheduler;
   // Kept from initialisation as the tray icon's tip.
   char caption[quorvane::kTextCapacity];
+  // Read once at start-up: the single-instance claim, the schedule file and
+  // CHANNEL.TXT are all named after it. Empty if it could not be read.
+  char exePath[quorvane::kTextCapacity];
   char schedulePath[quorvane::kTextCapacity];
   // Sent to every top-level window when the notification area (re)starts.
   UINT taskbarCreatedMessage;

@@ -3,6 +3,7 @@
 #include "core/schedule_file.h"
 #include "core/text_format.h"
 #include "resources/resource_ids.h"
+#include "ui/application.h"
 #include "ui/win32_surroundings.h"
 
 namespace {
@@ -28,10 +29,9 @@ class ChannelBoxLines final : public quorvane::LineSink {
 }  // namespace
 
 void LoadChannelFile(HWND dialog) {
-  char exePath[quorvane::kTextCapacity];
   char path[quorvane::kTextCapacity];
-  if (GetModuleFileNameA(nullptr, exePath, sizeof exePath) == 0) return;
-  if (!quorvane::ChannelFilePath(exePath, AnsiNextChar, path)) return;
+  if (g_application.exePath[0] == '\0') return;
+  if (!quorvane::ChannelFilePath(g_application.exePath, AnsiNextChar, path)) return;
   Win32Files files;
   ChannelBoxLines channelBox(GetDlgItem(dialog, IDC_CHANNEL));
   quorvane::ReadLinesInto(channelBox, files, path);

@@ -20,23 +20,19 @@ void ShowLibraryLoadFailure() {
   MessageBoxA(nullptr, text, nullptr, MB_ICONERROR);
 }
 
-void FindSchedulePath() {
-  char exePath[quorvane::kTextCapacity] = {};
-  GetModuleFileNameA(nullptr, exePath, sizeof exePath);
-  quorvane::ScheduleFilePath(exePath, AnsiNextChar, g_application.schedulePath);
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   g_application.instance = instance;
-  if (!ClaimScheduleFile()) return 0;
+  // One byte short of the buffer, so that a path cut to it stays terminated.
+  GetModuleFileNameA(nullptr, g_application.exePath, sizeof g_application.exePath - 1);
+  if (!ClaimScheduleFile(g_application.exePath)) return 0;
   if (!BindTunerLibrary(g_application.tuner)) {
     ReleaseScheduleFileClaim();
     ShowLibraryLoadFailure();
     return 0;
   }
-  FindSchedulePath();
+  quorvane::ScheduleFilePath(g_application.exePath, AnsiNextChar, g_application.schedulePath);
   g_application.taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
 
   const HWND dialog = CreateDialogParamA(instance, "MAIN", nullptr, MainDialogProc, 0);

@@ -36,12 +36,10 @@ uint64_t HashOf(const char* text) {
 
 // Windows file names ignore letter case, and a folder may also be reached
 // by its short (8.3) name: both forms of one path give one name.
-void ClaimNameOfThisPath(char (&name)[sizeof kClaimNamePrefix + kHashDigits]) {
-  char path[quorvane::kTextCapacity] = {};
-  GetModuleFileNameA(nullptr, path, sizeof path - 1);
-  char longPath[quorvane::kTextCapacity];
-  const DWORD longLength = GetLongPathNameA(path, longPath, sizeof longPath);
-  if (longLength > 0 && longLength < sizeof longPath) lstrcpynA(path, longPath, sizeof path);
+void ClaimNameOf(const char* exePath, char (&name)[sizeof kClaimNamePrefix + kHashDigits]) {
+  char path[quorvane::kTextCapacity];
+  const DWORD longLength = GetLongPathNameA(exePath, path, sizeof path);
+  if (longLength == 0 || longLength >= sizeof path) lstrcpynA(path, exePath, sizeof path);
   CharUpperBuffA(path, static_cast<DWORD>(lstrlenA(path)));
 
   lstrcpynA(name, kClaimNamePrefix, sizeof name);
@@ -73,9 +71,9 @@ bool ShowRunningCopy(HWND dialog) {
 
 }  // namespace
 
-bool ClaimScheduleFile() {
+bool ClaimScheduleFile(const char* exePath) {
   char name[sizeof kClaimNamePrefix + kHashDigits];
-  ClaimNameOfThisPath(name);
+  ClaimNameOf(exePath, name);
   const ULONGLONG deadline = GetTickCount64() + kDialogWaitMs;
   for (;;) {
     const HANDLE claim = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,

@@ -6,11 +6,11 @@
 
 #include <windows.h>
 
-// True when no copy of this executable path runs: this process is now the
-// scheduler of its schedule file until it ends (a crash releases the claim
-// too). False when another copy runs; it has been asked to show its dialog,
-// and this process must end without touching the library or the file.
-bool ClaimScheduleFile();
+// True when no copy of this executable (exePath, this process's own path)
+// runs: this process is now the scheduler of its schedule file until it ends
+// (a crash releases the claim too). False when another copy runs; it has been asked to show its
+// dialog, and this process must end without touching the library or the file.
+bool ClaimScheduleFile(const char* exePath);
 
 // Gives up a claim before the dialog exists, so that the next start tries
 // again instead of waiting for a dialog that never comes.
