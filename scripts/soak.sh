@@ -38,8 +38,8 @@ if [[ ! $tasks =~ ^[1-9][0-9]*$ || $# -gt 1 ]]; then
   exit 2
 fi
 
-if [[ $preset == win32 ]] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  echo "soak.sh: --i686 needs 32-bit Wine (wine32:i386), which does not run here" >&2
+if [[ $preset == win32 ]] && ! why=$(quorvane_wine32_runs); then
+  echo "soak.sh: --i686 needs 32-bit Wine: $why" >&2
   exit 2
 fi
 
