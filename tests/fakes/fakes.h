@@ -26,9 +26,9 @@ inline const char* Cp932Next(const char* text) {
 // The list keeps its lines in the order added (the list box sorts them; the
 // tests add them in order). A logged line also goes to the journal, without
 // its time stamp and CR LF; strings 101 to 108 are their id and arguments.
-// The failStep-th file create, write, flush or replace fails (every one when
-// failStep is negative). The tuner library is plain function pointers, which
-// reach the latest world; a call whose name is in `refuse` fails.
+// The failStep-th file create, write, flush or replace fails. The tuner
+// library is plain function pointers, which reach the latest world; a call
+// whose name is in `refuse` fails.
 struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files {
   FakeWorld() { current = this; }
   inline static FakeWorld* current = nullptr;
@@ -53,7 +53,7 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files {
     std::snprintf(to.data(), to.size(), "%s", text.c_str());
   }
 
-  bool Fails() { return ++steps == failStep || failStep < 0; }
+  bool Fails() { return ++steps == failStep; }
   FileHandle OpenForReading(const char* path) override {
     if (disk.count(path) == 0) return kNoFile;
     ++openCount;
