@@ -4,20 +4,16 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <windows.h>
-// After windows.h.
-#include <shellapi.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "resources/resource_ids.h"
+#include "tests/e2e/dialog_reach.h"
 
 namespace e2e {
 
@@ -59,12 +55,6 @@ inline std::string Said(const char8_t* format, int a = 0, int b = 0) {
   char text[256];
   std::snprintf(text, sizeof text, Cp932(format).c_str(), a, b);
   return text;
-}
-
-inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-  for (const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs); !done(); Sleep(50))
-    if (GetTickCount64() >= deadline) return false;
-  return true;
 }
 
 inline Texts Split(const std::string& text, const std::string& separator) {
@@ -139,14 +129,6 @@ inline Texts Items(HWND box, bool listBox) {
     items[i] = Narrow(text);
   }
   return items;
-}
-// NIM_MODIFY without flags succeeds only while the icon exists; NIM_DELETE
-// forgets it as a restarted notification area would.
-inline bool TrayIcon(HWND dialog, DWORD action = NIM_MODIFY) {
-  NOTIFYICONDATAA icon{};
-  icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
-  icon.hWnd = dialog;
-  return Shell_NotifyIconA(action, &icon) != FALSE;
 }
 
 // A copy of the program, run from exe's folder's kElsewhere; killed, as a
@@ -304,10 +286,6 @@ class Session : public Process {
   HWND dialog = nullptr;
 
  private:
-  static constexpr int kForm[14] = {
-      IDC_START_YEAR,   IDC_START_MONTH, IDC_START_DAY, IDC_START_HOUR, IDC_START_MINUTE,
-      IDC_START_SECOND, IDC_END_YEAR,    IDC_END_MONTH, IDC_END_DAY,    IDC_END_HOUR,
-      IDC_END_MINUTE,   IDC_END_SECOND,  IDC_CHANNEL,   IDC_FILE_NAME};
   std::string folder_;
 };
 

@@ -3,14 +3,11 @@
 //   msi_probe run FIELD x14  waits for the program's dialog and tray icon, adds
 //                            the task made of the form's 14 fields, ends it
 //                            with Exit; prints what it saw.
-#include <windows.h>
+#include "tests/e2e/dialog_reach.h"
 // After windows.h.
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include <cstdio>
-
-#include "resources/resource_ids.h"
 
 int main(int argc, char** argv) {
   CoInitialize(nullptr);
@@ -32,24 +29,19 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  // The dialog once its tray icon is there: NIM_MODIFY with no flags succeeds
-  // only while the icon exists.
-  NOTIFYICONDATAA icon{};
-  icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
-  for (int tries = 0; tries < 300 && !Shell_NotifyIconA(NIM_MODIFY, &icon); ++tries, Sleep(100))
-    icon.hWnd = FindWindowA("#32770", "Quorvane Scheduler");
-  if (!Shell_NotifyIconA(NIM_MODIFY, &icon)) return std::printf("no tray icon\n"), 1;
-  constexpr int kForm[14] = {IDC_START_YEAR,   IDC_START_MONTH,  IDC_START_DAY,  IDC_START_HOUR,
-                             IDC_START_MINUTE, IDC_START_SECOND, IDC_END_YEAR,   IDC_END_MONTH,
-                             IDC_END_DAY,      IDC_END_HOUR,     IDC_END_MINUTE, IDC_END_SECOND,
-                             IDC_CHANNEL,      IDC_FILE_NAME};
-  for (int i = 0; i < 14; ++i) SetDlgItemTextA(icon.hWnd, kForm[i], argv[i + 2]);
-  SendMessageA(icon.hWnd, WM_COMMAND, MAKEWPARAM(IDC_ADD, BN_CLICKED), 0);
-  const LRESULT tasks = SendDlgItemMessageA(icon.hWnd, IDC_SCHEDULE_LIST, LB_GETCOUNT, 0, 0);
+  // The dialog once its tray icon is there.
+  HWND dialog = nullptr;
+  if (!e2e::WaitUntil(
+          [&] { return e2e::TrayIcon(dialog = FindWindowA("#32770", "Quorvane Scheduler")); },
+          30000))
+    return std::printf("no tray icon\n"), 1;
+  for (int i = 0; i < 14; ++i) SetDlgItemTextA(dialog, e2e::kForm[i], argv[i + 2]);
+  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_ADD, BN_CLICKED), 0);
+  const LRESULT tasks = SendDlgItemMessageA(dialog, IDC_SCHEDULE_LIST, LB_GETCOUNT, 0, 0);
   DWORD id = 0, code = STILL_ACTIVE;
-  GetWindowThreadProcessId(icon.hWnd, &id);
+  GetWindowThreadProcessId(dialog, &id);
   const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-  PostMessageA(icon.hWnd, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
   WaitForSingleObject(process, 15000);
   GetExitCodeProcess(process, &code);
   return std::printf("tray icon\ntasks %d\nexit %lu\n", static_cast<int>(tasks), code), 0;
