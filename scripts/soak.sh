@@ -5,9 +5,8 @@
 # once. The driver is the end-to-end case Soak.BackToBackRecordings: it writes
 # the schedule file, starts the program under Wine, waits until every task has
 # stopped and checks, from the stand-in library's journal, that each started
-# and stopped once, at the first tick at or after its second, that the log
-# holds one start and one stop line per task, and that memory and handles did
-# not grow. Then every recording must exist and be read without errors as an
+# and stopped once, at the first tick at or after its second, and that memory
+# and handles did not grow. Then every recording must exist and be read without errors as an
 # MPEG transport stream by ffprobe, as long as the task lasted.
 #
 #   bash scripts/soak.sh [--i686] [TASKS]

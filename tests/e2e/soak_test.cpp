@@ -89,18 +89,8 @@ TEST(Soak, BackToBackRecordings) {
   EXPECT_EQ(task.size(), 0u) << "tasks not started or not stopped";
   std::ofstream(dir + "lateness.tsv") << list.str();
 
-  // One start and one stop line per task, nothing else (no 101 "too many"),
-  // while the log's 32767 bytes hold them (some 330 tasks).
-  const Texts log = s.Log();
-  const auto ending = [&](const char8_t* text) {
-    return std::ranges::count_if(log, [&](auto& l) { return l.ends_with(Cp932(text)); });
-  };
-  const auto logStarts = ending(u8"を開始しました。"), logStops = ending(u8"を停止しました。");
-  EXPECT_EQ(logStarts + logStops, std::ssize(log) - (n > 300));
-  EXPECT_TRUE(n > 300 || (logStarts == n && logStops == n)) << logStarts << " " << logStops;
-
   std::cout << "soak: tasks scheduled " << n << ", started " << done[0] << ", stopped " << done[1]
-            << "; log lines: " << logStarts << " started, " << logStops << " stopped\n";
+            << "\n";
   for (size_t k = 0; k < std::size(kUsage); ++k) {
     std::cout << "soak: " << kUsage[k] << " at start, at end: " << before[k] << ' ' << after[k]
               << (before[k] == 0 && after[k] == 0 ? " (always 0: not counted here)\n" : "\n");
