@@ -81,9 +81,9 @@ new_prefix() {
 # wine_in PREFIX PROGRAM ARGS...: runs a program there with the loader of
 # its architecture.
 wine_in() {
-  local prefix=$1 loader=/usr/lib/wine/wine64
+  local prefix=$1 loader
   shift
-  [[ $1 == */build/win32/* ]] && loader=/usr/lib/wine/wine
+  loader=$(quorvane_wine_loader "$1")
   WINEPREFIX=$prefix QUORVANE_WINESERVER_PID=$(server_pid "$prefix") "$loader" "$@"
 }
 win() { echo "Z:${1//\//\\}"; }
