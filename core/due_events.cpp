@@ -1,13 +1,12 @@
 #include "core/due_events.h"
 
 #include "core/activity_log.h"
+#include "core/power.h"
 #include "core/schedule_entry.h"
 #include "core/schedule_file.h"
-#include "core/text_format.h"
 #include "resources/resource_ids.h"
 
 namespace quorvane {
-namespace {
 
 void LogMessage(const Surroundings& world, int32_t id, std::initializer_list<FormatArg> args) {
   char format[kTextCapacity];
@@ -16,6 +15,8 @@ void LogMessage(const Surroundings& world, int32_t id, std::initializer_list<For
   FormatText(message, format, args);
   AppendLog(world.log, world.clock, world.nextChar, message);
 }
+
+namespace {
 
 void StopEndedTasks(TaskSlotTable& tasks, TimeKey now, const Surroundings& world) {
   for (int32_t i = 0; i < kTaskSlotCount; ++i) {
@@ -75,10 +76,13 @@ void OnTick(SchedulerState& state, const Surroundings& world) {
       if (slot.handle != 0) world.tuner.updateTimeout(slot.handle);
     }
   }
-  if (IsDue(state.nextEvent, TimeKeyOf(world.clock.Now()))) {
+  const TimeKey now = TimeKeyOf(world.clock.Now());
+  if (IsDue(state.nextEvent, now)) {
     RunDueEvents(state, world);
-  } else if (state.scheduleStale != 0) {
-    SaveSchedule(state, world);
+    PlanPower(state, world);
+  } else {
+    if (state.scheduleStale != 0) SaveSchedule(state, world);
+    KeepAwakeAsNeeded(state, world, now);
   }
   state.busy = 0;
 }

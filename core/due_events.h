@@ -2,8 +2,11 @@
 // is due, the pass that stops ended tasks and starts due entries.
 #pragma once
 
+#include <initializer_list>
+
 #include "core/surroundings.h"
 #include "core/task_slots.h"
+#include "core/text_format.h"
 
 namespace quorvane {
 
@@ -16,10 +19,15 @@ struct Surroundings {
   NextCharRule nextChar;
   const TunerLibrary& tuner;
   const char* schedulePath;
+  Power& power;
 };
 
+// Logs message-table string `id` formatted with `args`.
+void LogMessage(const Surroundings& world, int32_t id, std::initializer_list<FormatArg> args);
+
 // Every tick keeps running tasks alive, runs the due pass when the next event
-// has come and otherwise retries a save that failed.
+// has come and otherwise retries a save that failed, and keeps the system
+// awake as long as needed.
 void OnTick(SchedulerState& state, const Surroundings& world);
 void RunDueEvents(SchedulerState& state, const Surroundings& world);
 

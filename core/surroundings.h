@@ -99,6 +99,21 @@ class Files {
   ~Files() = default;
 };
 
+// Keeping the system awake and waking it from sleep. The core calls these
+// only when what it wants changes.
+class Power {
+ public:
+  // Takes or releases the hold that keeps the system (not the display) awake.
+  virtual void HoldAwake(bool awake) = 0;
+  // Arms the one wake timer `leadSeconds` before the local instant `start`,
+  // replacing any earlier one. False when the system cannot be woken.
+  virtual bool ArmWake(const LocalTime& start, int32_t leadSeconds) = 0;
+  virtual void CancelWake() = 0;
+
+ protected:
+  ~Power() = default;
+};
+
 // The code page's next-character rule (CharNextA): the position of the
 // character after the one at `text`, never past the terminating NUL.
 using NextCharRule = const char* (*)(const char* text);

@@ -16,6 +16,7 @@ void ComputeNextEvent(SchedulerState& state, ScheduleList& list) {
     const TimeKey start = EntryStartKey(line);
     if (IsEarlier(start, best)) best = start;
   }
+  state.earliestStart = best;
   if (state.tasks.anyRunning != 0) {
     for (const TaskSlot& slot : state.tasks.slots) {
       if (slot.handle == 0) continue;

@@ -24,9 +24,30 @@ struct TaskSlotTable {
   uint32_t anyRunning;
 };
 
+// Never a start that gets a wake: the timer must be set or cancelled anew.
+inline constexpr TimeKey kWakeUnknown = {INT32_MIN, INT32_MIN};
+
+// What the scheduler has asked of the system's power management.
+struct PowerPlan {
+  // From this instant on the earliest listed start is near: hold the
+  // system awake.
+  TimeKey awakeFrom;
+  // The start the wake timer is armed for, kNothingPending when none is.
+  TimeKey wakeFor;
+  uint32_t awake;  // the hold is taken
+  // The last arming was refused: logged once, tried again at each change.
+  uint32_t wakeRefused;
+};
+
+// Nothing asked: how the program starts and how it leaves the system.
+inline constexpr PowerPlan kPowerAtRest = {kNothingPending, kNothingPending, 0, 0};
+
 struct SchedulerState {
   TaskSlotTable tasks;
   TimeKey nextEvent;
+  // The earliest start among the listed entries, kNothingPending if none.
+  TimeKey earliestStart;
+  PowerPlan power;
   uint32_t busy;  // set while a tick is handled
   // The last save failed: the file lags behind the list until a save works.
   uint32_t scheduleStale;
@@ -34,7 +55,8 @@ struct SchedulerState {
 
 void ResetTaskSlots(TaskSlotTable& tasks);
 
-// Earliest start among listed entries and end among running tasks.
+// Earliest start among listed entries and end among running tasks; also
+// keeps the earliest listed start alone.
 void ComputeNextEvent(SchedulerState& state, ScheduleList& list);
 
 // Stops every running task; results are ignored and slots kept.

@@ -45,6 +45,8 @@ loader=$(quorvane_wine_loader "$1")
 # program starts, which outlives the program, and CTest would wait for it to
 # close the pipe: the error output goes through a file, replayed at the end.
 errors=$(mktemp "${TMPDIR:-/tmp}/quorvane-wine-run.XXXXXX")
+# Where a test finds what Wine prints for the programs it starts.
+export QUORVANE_WINE_STDERR=$errors
 status=0
 env LC_ALL=ja_JP.UTF-8 "$loader" "$@" 2>"$errors" || status=$?
 cat "$errors" >&2

@@ -7,11 +7,14 @@
 #include "core/surroundings.h"
 #include "core/task_slots.h"
 #include "core/tuner_library.h"
+#include "ui/system_power.h"
 
 struct Application {
   HINSTANCE instance;
   quorvane::TunerLibrary tuner;
   quorvane::SchedulerState scheduler;
+  // The hold that keeps the system awake and the timer that wakes it.
+  PowerHandles power;
   // Kept from initialisation as the tray icon's tip.
   char caption[quorvane::kTextCapacity];
   // Read once at start-up: the single-instance claim, the schedule file and

@@ -45,8 +45,7 @@ void AddEntryFromForm(HWND dialog) {
   }
   DialogSurroundings surroundings(dialog);
   surroundings.list().AddLine(line);
-  quorvane::ComputeNextEvent(g_application.scheduler, surroundings.list());
-  surroundings.SaveSchedule();
+  surroundings.ListEdited();
 }
 
 void ShowSelectedEntry(HWND dialog) {
@@ -66,7 +65,7 @@ void DeleteSelectedEntry(HWND dialog) {
   DialogSurroundings surroundings(dialog);
   const LRESULT selected = SendDlgItemMessageA(dialog, IDC_SCHEDULE_LIST, LB_GETCURSEL, 0, 0);
   if (selected != LB_ERR) surroundings.list().DeleteLine(static_cast<int32_t>(selected));
-  surroundings.SaveSchedule();
+  surroundings.ListEdited();
 }
 
 void BrowseForFile(HWND dialog) {

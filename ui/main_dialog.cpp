@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "core/due_events.h"
+#include "core/power.h"
 #include "core/task_slots.h"
 #include "core/text_format.h"
 #include "resources/resource_ids.h"
@@ -122,6 +123,15 @@ void OnCommand(HWND dialog, WORD control, WORD notification) {
   }
 }
 
+void OnPowerBroadcast(HWND dialog, WPARAM event) {
+  DialogSurroundings surroundings(dialog);
+  if (event == PBT_APMSUSPEND) {
+    quorvane::OnSuspend(g_application.scheduler, surroundings.world());
+  } else if (event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND) {
+    quorvane::OnResume(g_application.scheduler, surroundings.world());
+  }
+}
+
 void OnTrayNotify(HWND dialog, LPARAM mouseMessage) {
   if (mouseMessage == WM_LBUTTONDOWN) {
     RestoreFromTray(dialog);
@@ -134,6 +144,7 @@ void OnTrayNotify(HWND dialog, LPARAM mouseMessage) {
 
 void InitMainDialog(HWND dialog) {
   quorvane::ResetTaskSlots(g_application.scheduler.tasks);
+  g_application.scheduler.power = quorvane::kPowerAtRest;
   GetWindowTextA(dialog, g_application.caption, sizeof g_application.caption);
   SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadProgramIcon()));
   SetWindowPos(dialog, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -149,6 +160,7 @@ void InitMainDialog(HWND dialog) {
   DialogSurroundings surroundings(dialog);
   surroundings.LoadSchedule();
   quorvane::ComputeNextEvent(g_application.scheduler, surroundings.list());
+  quorvane::PlanPower(g_application.scheduler, surroundings.world());
   SetTimer(dialog, kTickTimer, kTickMilliseconds, nullptr);
 }
 
@@ -164,12 +176,13 @@ void RestoreFromTray(HWND dialog) {
 
 namespace {
 
-// However the program ends: no further tick, no recording left running, the
-// list in the file.
+// However the program ends: no further tick, no recording left running, no
+// hold on the system's sleep or wake left behind, the list in the file.
 void StopTicksTasksAndSave(HWND dialog) {
   KillTimer(dialog, kTickTimer);
   quorvane::StopAllTasks(g_application.scheduler.tasks, g_application.tuner);
   DialogSurroundings surroundings(dialog);
+  quorvane::ReleasePower(g_application.scheduler, surroundings.world());
   surroundings.SaveSchedule();
 }
 
@@ -211,6 +224,11 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
       QuitApplication(dialog);
       return 0;
+    case WM_POWERBROADCAST:
+      OnPowerBroadcast(dialog, wParam);
+      // TRUE to every event: a sleep is never vetoed (PBT_APMQUERYSUSPEND).
+      SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+      return 1;
     case WM_QUERYENDSESSION:
       // A dialog procedure answers through DWLP_MSGRESULT.
       SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);

@@ -1,5 +1,6 @@
 #include "ui/win32_surroundings.h"
 
+#include "core/power.h"
 #include "core/schedule_file.h"
 #include "resources/resource_ids.h"
 #include "ui/application.h"
@@ -120,6 +121,7 @@ DialogSurroundings::DialogSurroundings(HWND dialog)
     : list_(GetDlgItem(dialog, IDC_SCHEDULE_LIST)),
       log_(GetDlgItem(dialog, IDC_LOG)),
       messages_(g_application.instance),
+      power_(g_application.power),
       world_{list_,
              log_,
              clock_,
@@ -127,7 +129,8 @@ DialogSurroundings::DialogSurroundings(HWND dialog)
              files_,
              AnsiNextChar,
              g_application.tuner,
-             g_application.schedulePath} {}
+             g_application.schedulePath,
+             power_} {}
 
 void DialogSurroundings::LoadSchedule() {
   quorvane::LoadScheduleFile(list_, files_, world_.schedulePath);
@@ -135,4 +138,10 @@ void DialogSurroundings::LoadSchedule() {
 
 void DialogSurroundings::SaveSchedule() {
   quorvane::SaveSchedule(g_application.scheduler, world_);
+}
+
+void DialogSurroundings::ListEdited() {
+  quorvane::ComputeNextEvent(g_application.scheduler, list_);
+  SaveSchedule();
+  quorvane::PlanPower(g_application.scheduler, world_);
 }

@@ -5,6 +5,7 @@
 
 #include "core/due_events.h"
 #include "core/surroundings.h"
+#include "ui/system_power.h"
 
 class ListBoxScheduleList final : public quorvane::ScheduleList {
  public:
@@ -67,6 +68,8 @@ class DialogSurroundings {
   // failed save is logged and retried by the tick.
   void LoadSchedule();
   void SaveSchedule();
+  // After Add or Delete: the next event, the file and the wake follow.
+  void ListEdited();
 
  private:
   ListBoxScheduleList list_;
@@ -74,5 +77,6 @@ class DialogSurroundings {
   LocalClock clock_;
   ResourceMessageTable messages_;
   Win32Files files_;
+  SystemPower power_;
   quorvane::Surroundings world_;
 };

@@ -71,17 +71,26 @@ quorvane_prepare_prefix() {
 # a program instead would inherit the caller's pipes (CTest's among them) and
 # hold them open. One wineboot then starts Wine's own services, also
 # detached. Nothing happens when a server for the prefix is running already.
+# Wine never sleeps, but its server shows what a program asks of a waitable
+# timer: started with -d1 it prints every request, and those that set or
+# cancel a timer (with its expiry, a FILETIME in hex) go to $1.trace, each
+# behind the calling thread's id.
 quorvane_start_wineserver() {
-  local prefix=$1 linger=${2:-} status=0
-  WINEPREFIX=$prefix "$QUORVANE_WINESERVER" "-p$linger" </dev/null >/dev/null 2>&1 || status=$?
-  case $status in
-    0) WINEPREFIX=$prefix quorvane_wine wineboot </dev/null >/dev/null 2>&1 ;;
-    2) ;; # already running
-    *)
-      echo "error: wineserver did not start for $prefix (status $status)" >&2
-      return 1
-      ;;
-  esac
+  local prefix=$1 linger=${2:-} tries
+  WINEPREFIX=$prefix "$QUORVANE_WINESERVER" -k0 2>/dev/null && return 0
+  : >"$prefix.trace"
+  (WINEPREFIX=$prefix setsid "$QUORVANE_WINESERVER" -f -d1 "-p$linger" 2>&1 >/dev/null |
+    grep --line-buffered -E '^[0-9a-f]+: (set|cancel)_timer\( ' >>"$prefix.trace") \
+    </dev/null >/dev/null 2>&1 &
+  for ((tries = 0; tries < 100; tries++)); do
+    if WINEPREFIX=$prefix "$QUORVANE_WINESERVER" -k0 2>/dev/null; then
+      WINEPREFIX=$prefix quorvane_wine wineboot </dev/null >/dev/null 2>&1
+      return 0
+    fi
+    sleep 0.05
+  done
+  echo "error: wineserver did not start for $prefix" >&2
+  return 1
 }
 
 # Ends every Wine process of the prefix $1 and its server.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/due_events.h"
+#include "core/power.h"
 #include "core/schedule_file.h"
 #include "core/text_format.h"
 #include "tests/fakes/fakes.h"
@@ -62,10 +63,12 @@ TEST(ScheduleFile, AFailedSaveLeavesTheOldFileAsItWas) {
 }
 
 struct DueEvents : ::testing::Test, fakes::FakeWorld {
-  // Adds a line and recomputes the next event, as the dialog does.
+  DueEvents() { state.power = kPowerAtRest; }
+  // Adds a line and recomputes the next event and the wake, as the dialog does.
   void Add(const std::string& line) {
     AddLine(line.c_str());
     ComputeNextEvent(state, *this);
+    PlanPower(state, world);
   }
   // Puts a task ending at hhmmss in `slot`; returns the keep-alive call it gets at every tick.
   std::string Occupy(int slot, int handle, int end) {
@@ -80,7 +83,14 @@ struct DueEvents : ::testing::Test, fakes::FakeWorld {
     OnTick(state, world);
     return std::exchange(journal, "");
   }
-  const Surroundings world{*this, *this, *this, *this, *this, &fakes::Cp932Next, kLibrary, "s.ini"};
+  std::string PowerSince() { return std::exchange(power, ""); }
+  // The calls and lines of a tick at hhmmss, then its power calls.
+  std::string TickWithPower(int hhmmss) {
+    const std::string calls = TickAt(hhmmss);
+    return calls + PowerSince();
+  }
+  const Surroundings world{*this,    *this,   *this, *this, *this, &fakes::Cp932Next,
+                           kLibrary, "s.ini", *this};
   SchedulerState state{};
 };
 
@@ -153,6 +163,90 @@ TEST_F(DueEvents, NextEventIsTheEarliestStartOrEndAndStopAllStopsEveryTask) {
   // Twice: the slots stay as they were.
   for (int i = 0; i < 2; ++i) StopAllTasks(state.tasks, kLibrary);
   EXPECT_EQ(journal, "stop 501|stop 502|stop 501|stop 502|");
+}
+
+// Keys count twelve 31-day months; the wake follows the real calendar.
+TEST(Power, WokenForTheFirstRealSecondAStartIsDueHeldFromTwoMinutesBefore) {
+  const TimeKey now = {MinuteKey(2028, 1, 10, 12, 0), 30};
+  const auto wake = [&](int y, int mo, int d, int h, int mi, int s) {
+    LocalTime t;
+    return WakeStartOf({MinuteKey(y, mo, d, h, mi), s}, now, t)
+               ? Printf("%d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                        t.second)
+               : "none";
+  };
+  EXPECT_EQ(wake(2028, 3, 4, 5, 6, 7), "2028-03-04 05:06:07");
+  EXPECT_EQ(wake(2028, 1, 10, 12, 0, 31), "2028-01-10 12:00:31");
+  EXPECT_EQ(wake(2028, 1, 10, 12, 0, 30), "none") << "due now";
+  EXPECT_EQ(wake(2027, 12, 31, 23, 59, 59), "none") << "past";
+  EXPECT_EQ(wake(4100, 1, 1, 0, 0, 0), "none") << "wrapped";
+  EXPECT_EQ(wake(2028, 3, 4, 5, 6, -5), "2028-03-04 05:06:00");
+  EXPECT_EQ(wake(2028, 1, 10, 12, 0, 60), "2028-01-10 12:01:00");
+  EXPECT_EQ(wake(2028, 12, 31, 23, 59, 99), "2029-01-01 00:00:00");
+  EXPECT_EQ(wake(2029, 2, 28, 23, 59, 60), "2029-03-01 00:00:00");
+  EXPECT_EQ(wake(2029, 2, 31, 8, 0, 0), "2029-03-01 00:00:00");
+  EXPECT_EQ(wake(2028, 2, 29, 8, 0, 0), "2028-02-29 08:00:00");
+  EXPECT_EQ(wake(2029, 2, 29, 8, 0, 0), "2029-03-01 00:00:00");
+  EXPECT_EQ(wake(2100, 2, 29, 8, 0, 0), "2100-03-01 00:00:00");
+  EXPECT_EQ(wake(2400, 2, 29, 8, 0, 0), "2400-02-29 08:00:00");
+  EXPECT_EQ(wake(2028, 4, 31, 8, 0, 0), "2028-05-01 00:00:00");
+  EXPECT_EQ(wake(2028, 5, 0, 8, 0, 0), "2028-05-01 00:00:00") << "day 0 is 31 April";
+  EXPECT_EQ(wake(2028, 13, 5, 24, 75, 0), "2029-01-06 01:15:00");
+  LocalTime t;
+  EXPECT_FALSE(WakeStartOf(kNothingPending, now, t));
+
+  const auto from = [](int y, int mo, int d, int h, int mi, int s) {
+    return AwakeFromKey({MinuteKey(y, mo, d, h, mi), s});
+  };
+  EXPECT_EQ(from(2028, 3, 1, 0, 1, 0), (TimeKey{MinuteKey(2028, 2, 29, 23, 59), 0}));
+  EXPECT_EQ(from(2029, 2, 31, 12, 0, 0), (TimeKey{MinuteKey(2029, 2, 28, 23, 58), 0}));
+  EXPECT_EQ(from(2029, 1, 1, 0, 0, 30), (TimeKey{MinuteKey(2028, 12, 31, 23, 58), 30}));
+  EXPECT_EQ(AwakeFromKey(kNothingPending), kNothingPending);
+}
+
+// Held from two minutes before a start (at once for one already due),
+// through the recording and a start that follows within two minutes,
+// released after the last stop; the wake set for the earliest start not yet
+// due, moved and cancelled as the list changes; a refused wake logged once
+// for each run of refusals; sleep and resume while recording.
+TEST_F(DueEvents, HeldAwakeFromTwoMinutesBeforeUntilTheLastStopAndWokenForTheEarliestStart) {
+  now = {2009, 1, 5, 20, 0, 0};
+  Add(Entry(210000, 210005, "@1\ta"));
+  Add(Entry(210200, 210300, "@2\tb"));
+  EXPECT_EQ(PowerSince(), "wake 2009-01-05 21:00:00 -120|");
+  EXPECT_EQ(TickWithPower(205759), "");
+  EXPECT_EQ(TickWithPower(205800), "hold|");
+  TickAt(210000);
+  EXPECT_EQ(PowerSince(), "wake 2009-01-05 21:02:00 -120|");
+  TickAt(210005);  // stopped, b near
+  EXPECT_EQ(TickWithPower(210200), "ping|freq 2 0|save 20 0 1 5 b|104(0,2,0)|cancel|");
+  OnSuspend(state, world);
+  EXPECT_EQ(std::exchange(journal, ""), "109(,,)|");
+  now = {2009, 1, 5, 21, 2, 30};
+  OnResume(state, world);
+  EXPECT_EQ(std::exchange(journal, ""), "keep 20|");
+  EXPECT_EQ(PowerSince(), "cancel|");
+  EXPECT_EQ(TickWithPower(210300), "keep 20|stop 20|106(0,,)|release|");
+  OnSuspend(state, world);
+  EXPECT_EQ(journal, "") << "nothing records";
+
+  refuse = "wake";
+  Add(Entry(230000, 230100, "@3\tc"));
+  Add(Entry(220000, 220100, "@4\td"));
+  EXPECT_EQ(std::exchange(journal, ""), "110(,,)|");
+  refuse = "";
+  Add(Entry(235900, 235959, "@5\te"));  // the same earliest start, now armed
+  EXPECT_EQ(PowerSince(),
+            "wake 2009-01-05 23:00:00 -120|wake 2009-01-05 22:00:00 -120|"
+            "wake 2009-01-05 22:00:00 -120|");
+  Add(Entry(200000, 200100, "@6\tf"));  // due: held at once, the wake stays
+  EXPECT_EQ(PowerSince(), "hold|");
+  EXPECT_EQ(journal, "");
+  refuse = "wake";
+  Add(Entry(213000, 213100, "@7\tg"));
+  EXPECT_EQ(journal, "110(,,)|") << "a new run of refusals";
+  ReleasePower(state, world);
+  EXPECT_EQ(PowerSince(), "wake 2009-01-05 21:30:00 -120|release|cancel|");
 }
 
 }  // namespace

@@ -28,12 +28,13 @@ inline const char* Cp932Next(const char* text) {
 // its time stamp and CR LF; strings 101 to 108 are their id and arguments.
 // The failStep-th file create, write, flush or replace fails. The tuner
 // library is plain function pointers, which reach the latest world; a call
-// whose name is in `refuse` fails.
-struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files {
+// whose name is in `refuse` fails. Power calls go to a journal of their own;
+// "wake" in `refuse` makes arming fail.
+struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power {
   FakeWorld() { current = this; }
   inline static FakeWorld* current = nullptr;
   std::vector<std::string> lines;
-  std::string log, journal, refuse;
+  std::string log, journal, refuse, power;
   LocalTime now{2009, 1, 5, 7, 3, 9};
   std::map<std::string, std::string> disk;
   int failStep = 0, steps = 0, openCount = 0, at = 0;  // at: where the one file open is read
@@ -80,6 +81,13 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files {
     return !Fails() && (disk[to] = disk.at(from), disk.erase(from) == 1);
   }
   void Remove(const char* path) override { disk.erase(path); }
+  void HoldAwake(bool awake) override { power += awake ? "hold|" : "release|"; }
+  bool ArmWake(const LocalTime& t, int32_t lead) override {
+    power += Printf("wake %d-%02d-%02d %02d:%02d:%02d -%d|", t.year, t.month, t.day, t.hour,
+                    t.minute, t.second, lead);
+    return refuse.find("wake") == std::string::npos;
+  }
+  void CancelWake() override { power += "cancel|"; }
   static std::string& Bytes(FileHandle file) { return *reinterpret_cast<std::string*>(file); }
 
   // Each call is journalled as "name arguments|"; every name has four letters.
