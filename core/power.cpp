@@ -104,11 +104,9 @@ void PlanPower(SchedulerState& state, const Surroundings& world) {
   KeepAwakeAsNeeded(state, world, now);
 }
 
-void KeepAwakeAsNeeded(SchedulerState& state, const Surroundings& world, TimeKey now) {
-  const uint32_t wanted = WantsSystemAwake(state.tasks, state.power.awakeFrom, now) ? 1 : 0;
-  if (wanted == state.power.awake) return;
-  world.power.HoldAwake(wanted != 0);
-  state.power.awake = wanted;
+void HoldSystemAwake(SchedulerState& state, const Surroundings& world, bool awake) {
+  world.power.HoldAwake(awake);
+  state.power.awake = awake ? 1 : 0;
 }
 
 void ReleasePower(SchedulerState& state, const Surroundings& world) {

@@ -38,8 +38,15 @@ inline bool WantsSystemAwake(const TaskSlotTable& tasks, TimeKey awakeFrom, Time
 // there is none, and takes or releases the hold.
 void PlanPower(SchedulerState& state, const Surroundings& world);
 
-// Takes or releases the hold when what is wanted at `now` changed.
-void KeepAwakeAsNeeded(SchedulerState& state, const Surroundings& world, TimeKey now);
+// Takes the hold when `awake`, releases it otherwise.
+void HoldSystemAwake(SchedulerState& state, const Surroundings& world, bool awake);
+
+// Takes or releases the hold when what is wanted at `now` changed: on the
+// tick's path, so the system is called only on a change.
+inline void KeepAwakeAsNeeded(SchedulerState& state, const Surroundings& world, TimeKey now) {
+  const bool wanted = WantsSystemAwake(state.tasks, state.power.awakeFrom, now);
+  if (wanted != (state.power.awake != 0)) HoldSystemAwake(state, world, wanted);
+}
 
 // At quit and at the end of the session: no hold and no wake are left.
 void ReleasePower(SchedulerState& state, const Surroundings& world);

@@ -94,8 +94,8 @@ if [[ $win32_tests == ON && ! -d $WINEPREFIX/drive_c/windows/syswow64 ]]; then
   echo "error: the new Wine prefix has no syswow64 for 32-bit programs" >&2
   exit 1
 fi
-echo "+ wineserver -p"
-quorvane_start_wineserver "$WINEPREFIX"
+echo "+ wineserver -f -d1 -p (timer requests kept in $WINEPREFIX.trace)"
+quorvane_start_wineserver "$WINEPREFIX" "" trace
 
 # Two at a time: each end-to-end case has a program and a folder of its own.
 step "tests: win64"

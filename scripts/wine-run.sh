@@ -36,7 +36,7 @@ if [[ -z ${WINEPREFIX:-} ]]; then
   {
     flock 9
     quorvane_prepare_prefix "$WINEPREFIX" 9>&-
-    quorvane_start_wineserver "$WINEPREFIX" 60 9>&-
+    quorvane_start_wineserver "$WINEPREFIX" 60 trace 9>&-
   } 9>"$tree/wine-prefix.lock"
 fi
 

@@ -71,17 +71,22 @@ quorvane_prepare_prefix() {
 # a program instead would inherit the caller's pipes (CTest's among them) and
 # hold them open. One wineboot then starts Wine's own services, also
 # detached. Nothing happens when a server for the prefix is running already.
-# Wine never sleeps, but its server shows what a program asks of a waitable
-# timer: started with -d1 it prints every request, and those that set or
-# cancel a timer (with its expiry, a FILETIME in hex) go to $1.trace, each
-# behind the calling thread's id.
+# With $3 "trace" (the tests' servers): Wine never sleeps, but its server
+# shows what a program asks of a waitable timer. Started with -d1 it prints
+# every request (which costs it some time); those that set or cancel a timer,
+# with the expiry as a FILETIME in hex, go to $1.trace behind the calling
+# thread's id.
 quorvane_start_wineserver() {
-  local prefix=$1 linger=${2:-} tries
+  local prefix=$1 linger=${2:-} trace=${3:-} tries
   WINEPREFIX=$prefix "$QUORVANE_WINESERVER" -k0 2>/dev/null && return 0
-  : >"$prefix.trace"
-  (WINEPREFIX=$prefix setsid "$QUORVANE_WINESERVER" -f -d1 "-p$linger" 2>&1 >/dev/null |
-    grep --line-buffered -E '^[0-9a-f]+: (set|cancel)_timer\( ' >>"$prefix.trace") \
-    </dev/null >/dev/null 2>&1 &
+  if [[ $trace == trace ]]; then
+    : >"$prefix.trace"
+    (WINEPREFIX=$prefix setsid "$QUORVANE_WINESERVER" -f -d1 "-p$linger" 2>&1 >/dev/null |
+      grep --line-buffered -E '^[0-9a-f]+: (set|cancel)_timer\( ' >>"$prefix.trace") \
+      </dev/null >/dev/null 2>&1 &
+  else
+    WINEPREFIX=$prefix "$QUORVANE_WINESERVER" "-p$linger" </dev/null >/dev/null 2>&1
+  fi
   for ((tries = 0; tries < 100; tries++)); do
     if WINEPREFIX=$prefix "$QUORVANE_WINESERVER" -k0 2>/dev/null; then
       WINEPREFIX=$prefix quorvane_wine wineboot </dev/null >/dev/null 2>&1
