@@ -33,7 +33,7 @@ inline std::string EntryLine(int year, int i) {
 // CharNextA under code page 932, as the core's tests have it.
 using fakes::Cp932Next;
 
-struct World final : ScheduleList, LogPane, Clock, MessageTable, Files, Power {
+struct World final : ScheduleList, LogPane, Clock, MessageTable, Files, Power, TickTimer {
   std::vector<std::string> lines;
   std::string pane;
   LocalTime now{2029, 6, 1, 12, 0, 0};
@@ -114,6 +114,7 @@ struct World final : ScheduleList, LogPane, Clock, MessageTable, Files, Power {
   void HoldAwake(bool) override {}
   bool ArmWake(const LocalTime&, int32_t) override { return true; }
   void CancelWake() override {}
+  void SetTickTimer(int32_t) override {}
 
   static uint32_t QUORVANE_STDCALL ChannelToFreq(uint16_t channel, uint32_t catv) {
     return channel * 6000u + catv;
@@ -130,7 +131,7 @@ struct World final : ScheduleList, LogPane, Clock, MessageTable, Files, Power {
   static constexpr TunerLibrary kTuner = {nullptr, &ChannelToFreq, nullptr,        &SaveFile,
                                           nullptr, &Stop,          &UpdateTimeout, &ManagerPing};
 
-  Surroundings world{*this, *this, *this, *this, *this, Cp932Next, kTuner, "s.ini", *this};
+  Surroundings world{*this, *this, *this, *this, *this, Cp932Next, kTuner, "s.ini", *this, *this};
   SchedulerState state{};
 
   // Ten recordings that end long after now; the next event is the first end.

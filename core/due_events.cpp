@@ -68,6 +68,24 @@ void StartTask(TaskSlotTable& tasks, int32_t index, const char* line, const Surr
 
 }  // namespace
 
+int32_t RephaseDelayMs(int32_t millisecond) {
+  constexpr int32_t kMiddle = (kTickWindowFirstMs + kTickWindowLastMs) / 2;
+  const int32_t delay = kTickPeriodMs - millisecond + kMiddle;
+  return delay < kShortestTickGapMs ? kShortestTickGapMs : delay;
+}
+
+int32_t NextTickDelayMs(int32_t millisecond, bool rephasing) {
+  if (millisecond < kTickWindowFirstMs || millisecond > kTickWindowLastMs) {
+    return RephaseDelayMs(millisecond);
+  }
+  return rephasing ? kTickPeriodMs : 0;
+}
+
+void RephaseTicks(SchedulerState& state, const Surroundings& world) {
+  state.tickRephasing = 1;
+  world.tickTimer.SetTickTimer(RephaseDelayMs(world.clock.Now().millisecond));
+}
+
 void OnTick(SchedulerState& state, const Surroundings& world) {
   if (state.busy != 0) return;
   state.busy = 1;
@@ -76,7 +94,14 @@ void OnTick(SchedulerState& state, const Surroundings& world) {
       if (slot.handle != 0) world.tuner.updateTimeout(slot.handle);
     }
   }
-  const TimeKey now = TimeKeyOf(world.clock.Now());
+  const LocalTime tickTime = world.clock.Now();
+  // Set before the tick's work, which would otherwise shift the period.
+  const int32_t delay = NextTickDelayMs(tickTime.millisecond, state.tickRephasing != 0);
+  if (delay != 0) {
+    state.tickRephasing = delay != kTickPeriodMs ? 1 : 0;
+    world.tickTimer.SetTickTimer(delay);
+  }
+  const TimeKey now = TimeKeyOf(tickTime);
   if (IsDue(state.nextEvent, now)) {
     RunDueEvents(state, world);
     PlanPower(state, world);

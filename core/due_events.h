@@ -20,15 +20,40 @@ struct Surroundings {
   const TunerLibrary& tuner;
   const char* schedulePath;
   Power& power;
+  TickTimer& tickTimer;
 };
 
 // Logs message-table string `id` formatted with `args`.
 void LogMessage(const Surroundings& world, int32_t id, std::initializer_list<FormatArg> args);
 
-// Every tick keeps running tasks alive, runs the due pass when the next event
-// has come and otherwise retries a save that failed, and keeps the system
-// awake as long as needed.
+// The tick's timer has a period of a second. A start or stop waits for the
+// first tick after its second, so the ticks are kept in a window just after
+// each second turns: early enough to lose nothing of a programme, late
+// enough that a timer firing a little early still reads the new second.
+inline constexpr int32_t kTickPeriodMs = 1000;
+inline constexpr int32_t kTickWindowFirstMs = 20;
+inline constexpr int32_t kTickWindowLastMs = 60;
+// No two ticks come closer than this: one keep-alive a second, and never a
+// second pass within one second.
+inline constexpr int32_t kShortestTickGapMs = 500;
+
+// The delay, from a moment `millisecond` into its second, that puts the
+// next tick in the middle of the window, or as near it as the shortest gap
+// allows (the tick after that then gets there).
+int32_t RephaseDelayMs(int32_t millisecond);
+
+// Decided at each tick from where it fell: 0 leaves the timer as it is;
+// otherwise the timer is to be set to fire after that many milliseconds.
+int32_t NextTickDelayMs(int32_t millisecond, bool rephasing);
+
+// Every tick sets its timer as NextTickDelayMs says, keeps running tasks
+// alive, runs the due pass when the next event has come and otherwise
+// retries a save that failed, and keeps the system awake as long as needed.
 void OnTick(SchedulerState& state, const Surroundings& world);
+
+// At start-up, after a resume and after the clock was set, where the timer's
+// old phase means nothing: the tick's timer is set afresh.
+void RephaseTicks(SchedulerState& state, const Surroundings& world);
 void RunDueEvents(SchedulerState& state, const Surroundings& world);
 
 // Saves the list. A failure marks the file stale, so that every tick tries

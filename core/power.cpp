@@ -120,11 +120,16 @@ void OnSuspend(SchedulerState& state, const Surroundings& world) {
 }
 
 void OnResume(SchedulerState& state, const Surroundings& world) {
-  state.power.wakeFor = kWakeUnknown;
   OnTick(state, world);
+  OnClockChanged(state, world);
+}
+
+void OnClockChanged(SchedulerState& state, const Surroundings& world) {
+  state.power.wakeFor = kWakeUnknown;
   // Inside a tick (a library call running messages) the tick's own pass
   // plans when it ends.
   if (state.busy == 0) PlanPower(state, world);
+  RephaseTicks(state, world);
 }
 
 }  // namespace quorvane

@@ -56,7 +56,11 @@ void ReleasePower(SchedulerState& state, const Surroundings& world);
 void OnSuspend(SchedulerState& state, const Surroundings& world);
 
 // A start that fell due while asleep does not wait for the next tick; the
-// wake timer is set again.
+// wake timer and the ticks' phase are set again.
 void OnResume(SchedulerState& state, const Surroundings& world);
+
+// The clock was set, perhaps with the time zone: the wake timer and the
+// ticks' phase are set again.
+void OnClockChanged(SchedulerState& state, const Surroundings& world);
 
 }  // namespace quorvane

@@ -22,6 +22,8 @@ struct LocalTime {
   int32_t hour;
   int32_t minute;
   int32_t second;
+  // Only where the ticks fall within a second is read from it.
+  int32_t millisecond = 0;
 };
 
 class Clock {
@@ -112,6 +114,17 @@ class Power {
 
  protected:
   ~Power() = default;
+};
+
+// The one-second tick's timer.
+class TickTimer {
+ public:
+  // From now on the tick comes every `delayMs` milliseconds, the first one
+  // `delayMs` from now.
+  virtual void SetTickTimer(int32_t delayMs) = 0;
+
+ protected:
+  ~TickTimer() = default;
 };
 
 // The code page's next-character rule (CharNextA): the position of the

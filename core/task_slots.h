@@ -49,6 +49,9 @@ struct SchedulerState {
   TimeKey earliestStart;
   PowerPlan power;
   uint32_t busy;  // set while a tick is handled
+  // The tick's timer was set to one delay to bring the ticks back into their
+  // window; the next tick sets the period again.
+  uint32_t tickRephasing;
   // The last save failed: the file lags behind the list until a save works.
   uint32_t scheduleStale;
 };

@@ -1,53 +1,50 @@
 #!/usr/bin/env bash
-# Draws the lateness of starts and stops as a histogram (gnuplot, PNG).
+# Draws the lateness of every start and stop against the point of a second
+# at which its program was launched, for two soaks (gnuplot, PNG): before and
+# after a change, each the lateness list of `bash scripts/soak.sh TASKS
+# LAUNCHES` (build/soak/lateness.tsv: launch_ms, kind, task, lateness_ms,
+# work_ms).
 #
-#   bash scripts/plot-lateness.sh LATENESS OUT.png [BIN_MS]
-#
-# LATENESS holds one call a line: "start|stop <lateness_ms>", or the soak's
-# TAB-separated list whose header names a lateness_ms column
-# (build/soak/lateness.tsv). BIN_MS is the bar width, 50 ms by default.
+#   bash scripts/plot-lateness.sh BEFORE.tsv AFTER.tsv OUT.png
 set -euo pipefail
 
-if [[ $# -lt 2 ]]; then
-  echo "usage: plot-lateness.sh LATENESS OUT.png [BIN_MS]" >&2
+if [[ $# -ne 3 ]]; then
+  echo "usage: plot-lateness.sh BEFORE.tsv AFTER.tsv OUT.png" >&2
   exit 2
 fi
-input=$1
-output=$2
-bin=${3:-50}
-data=$(mktemp)
-trap 'rm -f "$data"' EXIT
+before=$1 after=$2 output=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 
-# Counts per bin: bin start, starts, stops.
-awk -v bin="$bin" '
-  NR == 1 { column = 2; for (i = 1; i <= NF; i++) if ($i == "lateness_ms") column = i }
-  NR == 1 && column != 2 { next }
-  $1 == "start" || $1 == "stop" {
-    b = int($column / bin) * bin
-    count[$1, b]++; bins[b] = 1; total[$1]++
-    if (b > top) top = b
-  }
-  END {
-    if (total["start"] + total["stop"] == 0) { print "no start or stop lines" > "/dev/stderr"; exit 1 }
-    for (b = 0; b <= top; b += bin) printf "%d %d %d\n", b, count["start", b], count["stop", b]
-    printf "# %d starts, %d stops\n", total["start"], total["stop"]
-  }' "$input" >"$data"
-totals=$(sed -n 's/^# //p' "$data")
+# One point a call: its launch's phase (starts a little left, stops a little
+# right of it) and its lateness; and a summary for the title.
+for series in before after; do
+  awk -F'\t' -v series="$series" -v out="$work/$series" '
+    NR > 1 && ($2 == "start" || $2 == "stop") {
+      printf "%d %d\n", $1 + ($2 == "start" ? -12 : 12), $4 > (out "." $2)
+      v[++n] = $4 }
+    END {
+      if (n == 0) { print series ": no start or stop lines" > "/dev/stderr"; exit 1 }
+      for (i = 2; i <= n; i++) for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+      printf "%s: %d calls, median %d, p95 %d, largest %d ms\n", series, n, v[int((n + 1) / 2)],
+        v[int(n * 0.95 + 0.999)], v[n] > (out ".summary") }' "${!series}"
+done
 
-gnuplot <<EOF
-set terminal pngcairo size 900,500 font "sans,10"
+gnuplot <<GNUPLOT
+set terminal pngcairo size 900,560 font "sans,10"
 set output "$output"
-set title "Lateness of starts and stops after their second ($totals)"
-set xlabel "lateness (ms), bars of $bin ms"
-set ylabel "calls"
-set style data histograms
-set style histogram clustered gap 1
-set style fill solid 0.8 border -1
-set boxwidth 0.9
-set key top right
-set grid ytics
-set xtics rotate by -45 nomirror
-plot "$data" using 2:xtic(int(\$0) % 2 == 0 ? sprintf("%d", \$1) : "") title "start", \
-     "" using 3 title "stop"
-EOF
-echo "picture: $output ($totals)"
+set title "Lateness of each start and stop after its second, by when in a second the program was launched\n$(cat "$work/before.summary"); $(cat "$work/after.summary")"
+set xlabel "launched this many ms into a second"
+set ylabel "lateness (ms)"
+set xrange [0:1000]
+set yrange [-20:1050]
+set xtics 100
+set grid
+set key top left
+plot "$work/before.start" using 1:2 with points pt 7 ps 0.5 lc rgb "#d95f02" title "before: start", \
+     "$work/before.stop" using 1:2 with points pt 6 ps 0.5 lc rgb "#d95f02" title "before: stop", \
+     "$work/after.start" using 1:2 with points pt 7 ps 0.5 lc rgb "#1b9e77" title "after: start", \
+     "$work/after.stop" using 1:2 with points pt 6 ps 0.5 lc rgb "#1b9e77" title "after: stop"
+GNUPLOT
+echo "picture: $output"
+cat "$work/before.summary" "$work/after.summary"

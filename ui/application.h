@@ -23,6 +23,9 @@ struct Application {
   char schedulePath[quorvane::kTextCapacity];
   // Sent to every top-level window when the notification area (re)starts.
   UINT taskbarCreatedMessage;
+  // Windows 8 and later may let the timers of a hidden window fire late
+  // unless asked not to; nullptr where user32 lacks the call.
+  decltype(&SetCoalescableTimer) setCoalescableTimer;
 };
 
 extern Application g_application;

@@ -34,6 +34,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   }
   quorvane::ScheduleFilePath(g_application.exePath, AnsiNextChar, g_application.schedulePath);
   g_application.taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+  // Windows 8 and later; resolved here so that older Windows still run it.
+  // Through a plain function pointer type, which -Wcast-function-type accepts.
+  g_application.setCoalescableTimer =
+      reinterpret_cast<decltype(&SetCoalescableTimer)>(reinterpret_cast<void (*)()>(
+          GetProcAddress(GetModuleHandleA("user32.dll"), "SetCoalescableTimer")));
 
   const HWND dialog = CreateDialogParamA(instance, "MAIN", nullptr, MainDialogProc, 0);
   if (dialog == nullptr) {

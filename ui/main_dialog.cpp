@@ -19,8 +19,6 @@ static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "first-version NOTIFYICONDATAA layo
 
 namespace {
 
-constexpr UINT_PTR kTickTimer = 0;
-constexpr UINT kTickMilliseconds = 1000;
 constexpr UINT kTrayIconId = 0;
 constexpr char kIconName[] = "ICON";
 
@@ -161,7 +159,7 @@ void InitMainDialog(HWND dialog) {
   surroundings.LoadSchedule();
   quorvane::ComputeNextEvent(g_application.scheduler, surroundings.list());
   quorvane::PlanPower(g_application.scheduler, surroundings.world());
-  SetTimer(dialog, kTickTimer, kTickMilliseconds, nullptr);
+  quorvane::RephaseTicks(g_application.scheduler, surroundings.world());
 }
 
 void HideToTray(HWND dialog) {
@@ -229,6 +227,11 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       // TRUE to every event: a sleep is never vetoed (PBT_APMQUERYSUSPEND).
       SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
       return 1;
+    case WM_TIMECHANGE: {
+      DialogSurroundings surroundings(dialog);
+      quorvane::OnClockChanged(g_application.scheduler, surroundings.world());
+      return 0;
+    }
     case WM_QUERYENDSESSION:
       // A dialog procedure answers through DWLP_MSGRESULT.
       SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);

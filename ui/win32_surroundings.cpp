@@ -61,7 +61,7 @@ void EditLogPane::ReplaceText(const char* text) {
 quorvane::LocalTime LocalClock::Now() {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
 void ResourceMessageTable::Load(int32_t id, std::span<char> buffer) {
@@ -113,6 +113,15 @@ void Win32Files::Remove(const char* path) {
   DeleteFileA(path);
 }
 
+void DialogTickTimer::SetTickTimer(int32_t delayMs) {
+  const UINT elapse = static_cast<UINT>(delayMs);
+  if (g_application.setCoalescableTimer == nullptr ||
+      g_application.setCoalescableTimer(dialog_, kTickTimer, elapse, nullptr,
+                                        TIMERV_NO_COALESCING) == 0) {
+    SetTimer(dialog_, kTickTimer, elapse, nullptr);
+  }
+}
+
 const char* AnsiNextChar(const char* text) {
   return CharNextA(text);
 }
@@ -122,6 +131,7 @@ DialogSurroundings::DialogSurroundings(HWND dialog)
       log_(GetDlgItem(dialog, IDC_LOG)),
       messages_(g_application.instance),
       power_(g_application.power),
+      tickTimer_(dialog),
       world_{list_,
              log_,
              clock_,
@@ -130,7 +140,8 @@ DialogSurroundings::DialogSurroundings(HWND dialog)
              AnsiNextChar,
              g_application.tuner,
              g_application.schedulePath,
-             power_} {}
+             power_,
+             tickTimer_} {}
 
 void DialogSurroundings::LoadSchedule() {
   quorvane::LoadScheduleFile(list_, files_, world_.schedulePath);

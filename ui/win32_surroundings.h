@@ -56,6 +56,18 @@ class Win32Files final : public quorvane::Files {
   void Remove(const char* path) override;
 };
 
+// The tick is timer 0 of the dialog, delivered as WM_TIMER.
+class DialogTickTimer final : public quorvane::TickTimer {
+ public:
+  explicit DialogTickTimer(HWND dialog) : dialog_(dialog) {}
+  void SetTickTimer(int32_t delayMs) override;
+
+ private:
+  HWND dialog_;
+};
+
+inline constexpr UINT_PTR kTickTimer = 0;
+
 const char* AnsiNextChar(const char* text);
 
 // Everything the core needs, built on the stack around one dialog.
@@ -78,5 +90,6 @@ class DialogSurroundings {
   ResourceMessageTable messages_;
   Win32Files files_;
   SystemPower power_;
+  DialogTickTimer tickTimer_;
   quorvane::Surroundings world_;
 };

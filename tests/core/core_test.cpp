@@ -90,7 +90,7 @@ struct DueEvents : ::testing::Test, fakes::FakeWorld {
     return calls + PowerSince();
   }
   const Surroundings world{*this,    *this,   *this, *this, *this, &fakes::Cp932Next,
-                           kLibrary, "s.ini", *this};
+                           kLibrary, "s.ini", *this, *this};
   SchedulerState state{};
 };
 
@@ -239,6 +239,42 @@ TEST_F(DueEvents, HeldAwakeFromTwoMinutesBeforeUntilTheLastStopAndWokenForTheEar
   EXPECT_EQ(journal, "110(,,)|") << "a new run of refusals";
   ReleasePower(state, world);
   EXPECT_EQ(PowerSince(), "wake 2009-01-05 21:30:00 -120|release|cancel|");
+}
+
+// Ticks on a timer that fires up to 15 ms late each time (Windows counts in
+// steps of 15.6 ms), from a launch at every point of a second: from the
+// second tick on they all fall 20 to 75 ms after their second, one in each
+// second and never two within half a second, and a start is made at the
+// first tick of its second.
+TEST_F(DueEvents, TicksFallJustAfterEachSecondWhateverTheLaunchAndNeverTwiceWithinHalfASecond) {
+  EXPECT_EQ(NextTickDelayMs(20, false), 0);
+  EXPECT_EQ(NextTickDelayMs(60, true), 1000);
+  EXPECT_EQ(NextTickDelayMs(61, true), 979);
+  EXPECT_EQ(NextTickDelayMs(0, false), 1040);
+  EXPECT_EQ(NextTickDelayMs(541, false), 500);
+  const auto clockAt = [&](int64_t ms) {
+    now = {2009, 1, 5, 21, 0, int(ms / 1000), int(ms % 1000)};
+  };
+  for (int64_t launch = 0; launch < 1000; launch += 37) {
+    int64_t t = launch, late = 0, period = 0;
+    ResetTaskSlots(state.tasks);
+    clockAt(t);
+    Add(Entry(210003, 220000, "@1\tf"));
+    RephaseTicks(state, world);
+    for (int tick = 0; tick < 40; ++tick) {
+      if (!timer.empty()) period = std::stoi(std::exchange(timer, ""));
+      const int64_t previous = t;
+      t += period + (late = (late + 7) % 16);
+      clockAt(t);
+      OnTick(state, world);
+      ASSERT_GE(t - previous, 500) << "launch " << launch << ", tick " << tick;
+      ASSERT_TRUE(tick == 0 ||
+                  (t % 1000 >= 20 && t % 1000 <= 75 && t / 1000 == previous / 1000 + 1))
+          << "launch " << launch << ", tick " << tick << " at " << t;
+      EXPECT_TRUE(journal.find("save") == std::string::npos || t / 1000 == 3) << launch;
+      journal.clear();
+    }
+  }
 }
 
 }  // namespace

@@ -186,12 +186,13 @@ class Session : public Process {
   // The expected texts and those the program shows are code page 932 bytes.
   // Without a window manager (Xvfb) Wine makes every hide or show of a managed
   // window wait 2 s for one; a program reads the setting when it starts.
-  Session() {
+  // A test may run several, each named by its tag.
+  explicit Session(const std::string& tag = "") {
     EXPECT_EQ(GetACP(), 932u) << "run under Wine with LC_ALL=ja_JP.UTF-8";
     RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", "Managed", REG_SZ, "N", 2);
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     folder_ = std::filesystem::absolute("work").string() + "\\" + test->test_suite_name() + "." +
-              test->name() + "-" + std::to_string(GetCurrentProcessId()) + "\\";
+              test->name() + tag + "-" + std::to_string(GetCurrentProcessId()) + "\\";
     std::replace(folder_.begin(), folder_.end(), '/', '.');
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_ + kElsewhere);

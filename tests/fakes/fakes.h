@@ -28,13 +28,14 @@ inline const char* Cp932Next(const char* text) {
 // its time stamp and CR LF; strings 101 to 108 are their id and arguments.
 // The failStep-th file create, write, flush or replace fails. The tuner
 // library is plain function pointers, which reach the latest world; a call
-// whose name is in `refuse` fails. Power calls go to a journal of their own;
-// "wake" in `refuse` makes arming fail.
-struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power {
+// whose name is in `refuse` fails. Power calls go to a journal of their own,
+// "wake" in `refuse` making arming fail, and the tick timer's delays to one
+// more.
+struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, TickTimer {
   FakeWorld() { current = this; }
   inline static FakeWorld* current = nullptr;
   std::vector<std::string> lines;
-  std::string log, journal, refuse, power;
+  std::string log, journal, refuse, power, timer;
   LocalTime now{2009, 1, 5, 7, 3, 9};
   std::map<std::string, std::string> disk;
   int failStep = 0, steps = 0, openCount = 0, at = 0;  // at: where the one file open is read
@@ -88,6 +89,7 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power {
     return refuse.find("wake") == std::string::npos;
   }
   void CancelWake() override { power += "cancel|"; }
+  void SetTickTimer(int32_t delayMs) override { timer += Printf("%d|", delayMs); }
   static std::string& Bytes(FileHandle file) { return *reinterpret_cast<std::string*>(file); }
 
   // Each call is journalled as "name arguments|"; every name has four letters.
