@@ -68,6 +68,7 @@ struct World final : ScheduleList, LogPane, Clock, MessageTable, Files, Power, T
     buffer[n] = '\0';
   }
   void ReplaceText(const char* text) override { pane.assign(text); }
+  void Notify(const char*) override {}
   LocalTime Now() override { return now; }
   // Strings 104 and 106 as the program has them; the rest are not reached.
   void Load(int32_t id, std::span<char> buffer) override {

@@ -18,6 +18,9 @@
 #include "ui/win32_surroundings.h"
 
 Application g_application;
+// The log pane's notices go to the tray of the program's dialog; nothing
+// here logs.
+void ShowTrayNotice(HWND, const char*) {}
 
 namespace {
 

@@ -14,9 +14,42 @@ void LogMessage(const Surroundings& world, int32_t id, std::initializer_list<For
   world.messages.Load(id, format);
   FormatText(message, format, args);
   AppendLog(world.log, world.clock, world.nextChar, message);
+  if (NotifiesUser(id)) world.log.Notify(message);
+}
+
+bool NotifiesUser(int32_t id) {
+  switch (id) {
+    case IDS_TOO_MANY_TASKS:
+    case IDS_MANAGER_NOT_FOUND:
+    case IDS_START_FAILED:
+    case IDS_STOP_FAILED:
+    case IDS_SAVE_FAILED:
+    case IDS_SLEEP_WHILE_RECORDING:
+    case IDS_WAKE_REFUSED:
+      return true;
+    default:
+      return false;
+  }
 }
 
 namespace {
+
+// Holds back the notices of a due pass, which may log several failures at
+// once, and passes on only the newest when the pass is over.
+class NewestNotice final : public LogPane {
+ public:
+  explicit NewestNotice(LogPane& pane) : pane_(pane) {}
+  void ReadText(std::span<char> buffer) override { pane_.ReadText(buffer); }
+  void ReplaceText(const char* text) override { pane_.ReplaceText(text); }
+  void Notify(const char* message) override { FormatText(newest_, "%s", {message}); }
+  void Show() {
+    if (newest_[0] != '\0') pane_.Notify(newest_);
+  }
+
+ private:
+  LogPane& pane_;
+  char newest_[kTextCapacity] = {};
+};
 
 void StopEndedTasks(TaskSlotTable& tasks, TimeKey now, const Surroundings& world) {
   for (int32_t i = 0; i < kTaskSlotCount; ++i) {
@@ -103,8 +136,13 @@ void OnTick(SchedulerState& state, const Surroundings& world) {
   }
   const TimeKey now = TimeKeyOf(tickTime);
   if (IsDue(state.nextEvent, now)) {
-    RunDueEvents(state, world);
-    PlanPower(state, world);
+    NewestNotice notices(world.log);
+    const Surroundings pass = {world.list,  notices,        world.clock, world.messages,
+                               world.files, world.nextChar, world.tuner, world.schedulePath,
+                               world.power, world.tickTimer};
+    RunDueEvents(state, pass);
+    PlanPower(state, pass);
+    notices.Show();
   } else {
     if (state.scheduleStale != 0) SaveSchedule(state, world);
     KeepAwakeAsNeeded(state, world, now);

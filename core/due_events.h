@@ -23,8 +23,14 @@ struct Surroundings {
   TickTimer& tickTimer;
 };
 
-// Logs message-table string `id` formatted with `args`.
+// Logs message-table string `id` formatted with `args`, and notifies it
+// when it reports a failure or a warning.
 void LogMessage(const Surroundings& world, int32_t id, std::initializer_list<FormatArg> args);
+
+// The messages that report a failure or a warning: a table full, no tuner
+// manager, a start or stop refused, a save failed, a sleep while recording,
+// a wake refused. Starts and stops that worked are for the log alone.
+bool NotifiesUser(int32_t id);
 
 // The tick's timer has a period of a second. A start or stop waits for the
 // first tick after its second, so the ticks are kept in a window just after

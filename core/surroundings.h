@@ -62,6 +62,9 @@ class LogPane {
   // Copies the pane's text, cut to buffer.size() - 1 bytes and NUL-terminated.
   virtual void ReadText(std::span<char> buffer) = 0;
   virtual void ReplaceText(const char* text) = 0;
+  // A failure or warning just logged, for a user who does not see the pane:
+  // shown as a notification while the dialog is hidden, dropped otherwise.
+  virtual void Notify(const char* message) = 0;
 
  protected:
   ~LogPane() = default;

@@ -5,14 +5,16 @@
 # LAUNCHES` (build/soak/lateness.tsv: launch_ms, kind, task, lateness_ms,
 # work_ms).
 #
-#   bash scripts/plot-lateness.sh BEFORE.tsv AFTER.tsv OUT.png
+#   bash scripts/plot-lateness.sh BEFORE.tsv AFTER.tsv OUT.png [NOTE]
+#
+# NOTE, say the day and the machine, ends the title.
 set -euo pipefail
 
-if [[ $# -ne 3 ]]; then
-  echo "usage: plot-lateness.sh BEFORE.tsv AFTER.tsv OUT.png" >&2
+if [[ $# -lt 3 || $# -gt 4 ]]; then
+  echo "usage: plot-lateness.sh BEFORE.tsv AFTER.tsv OUT.png [NOTE]" >&2
   exit 2
 fi
-before=$1 after=$2 output=$3
+before=$1 after=$2 output=$3 note=${4:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -33,7 +35,7 @@ done
 gnuplot <<GNUPLOT
 set terminal pngcairo size 900,560 font "sans,10"
 set output "$output"
-set title "Lateness of each start and stop after its second, by when in a second the program was launched\n$(cat "$work/before.summary"); $(cat "$work/after.summary")"
+set title "Lateness of each start and stop after its second, by when in a second the program was launched\n$(cat "$work/before.summary"); $(cat "$work/after.summary")${note:+\n$note}"
 set xlabel "launched this many ms into a second"
 set ylabel "lateness (ms)"
 set xrange [0:1000]

@@ -1,6 +1,8 @@
 // Program entry: claim the schedule file, bind the tuner library, run the
 // tray dialog, release.
 #include <windows.h>
+// After windows.h.
+#include <commctrl.h>
 
 #include "core/schedule_file.h"
 #include "resources/resource_ids.h"
@@ -24,6 +26,10 @@ void ShowLibraryLoadFailure() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   g_application.instance = instance;
+  // The manifest asks for Common Controls 6.0, whose versions of the
+  // dialog's controls must be registered in the process.
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
   // One byte short of the buffer, so that a path cut to it stays terminated.
   GetModuleFileNameA(nullptr, g_application.exePath, sizeof g_application.exePath - 1);
   if (!ClaimScheduleFile(g_application.exePath)) return 0;

@@ -167,6 +167,19 @@ void HideToTray(HWND dialog) {
   AddTrayIcon(dialog);
 }
 
+void ShowTrayNotice(HWND dialog, const char* message) {
+  if (IsWindowVisible(dialog)) return;
+  // The layout with the notification's fields; the icon was added with the
+  // first one.
+  NOTIFYICONDATAA icon = TrayIconOf(dialog);
+  icon.cbSize = NOTIFYICONDATAA_V2_SIZE;
+  icon.uFlags = NIF_INFO;
+  lstrcpynA(icon.szInfoTitle, g_application.caption, sizeof icon.szInfoTitle);
+  lstrcpynA(icon.szInfo, message, sizeof icon.szInfo);
+  icon.dwInfoFlags = NIIF_WARNING;
+  Shell_NotifyIconA(NIM_MODIFY, &icon);
+}
+
 void RestoreFromTray(HWND dialog) {
   RemoveTrayIcon(dialog);
   ShowWindow(dialog, SW_SHOW);

@@ -14,3 +14,6 @@ void HideToTray(HWND dialog);
 void RestoreFromTray(HWND dialog);
 void QuitApplication(HWND dialog);
 void EndWindowsSession(HWND dialog);
+// A notification from the tray icon, shown only while the dialog is hidden:
+// a shown dialog has its log in front of the user, and no icon.
+void ShowTrayNotice(HWND dialog, const char* message);

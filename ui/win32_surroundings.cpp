@@ -4,6 +4,7 @@
 #include "core/schedule_file.h"
 #include "resources/resource_ids.h"
 #include "ui/application.h"
+#include "ui/main_dialog.h"
 
 namespace {
 
@@ -33,11 +34,20 @@ int32_t ListBoxScheduleList::Count() {
 
 void ListBoxScheduleList::GetLine(int32_t index, std::span<char> buffer) {
   ClearBuffer(buffer);
+  // The Common Controls 6 list box keeps its lines in UTF-16, as every list
+  // box does inside. They are read as such and made ANSI here: Wine's ANSI
+  // LB_GETTEXT on that list box goes through a 512-character buffer of its
+  // own, which a schedule line can overrun.
+  wchar_t line[quorvane::kTextCapacity];
   const WPARAM item = static_cast<WPARAM>(index);
-  const LRESULT length = SendMessageA(listBox_, LB_GETTEXTLEN, item, 0);
+  const LRESULT length = SendMessageW(listBox_, LB_GETTEXTLEN, item, 0);
   // LB_GETTEXT has no capacity argument: never hand it a buffer too small.
-  if (length == LB_ERR || static_cast<std::size_t>(length) >= buffer.size()) return;
-  SendMessageA(listBox_, LB_GETTEXT, item, reinterpret_cast<LPARAM>(buffer.data()));
+  if (length == LB_ERR || length >= LRESULT{quorvane::kTextCapacity} || buffer.empty()) return;
+  SendMessageW(listBox_, LB_GETTEXT, item, reinterpret_cast<LPARAM>(line));
+  // A line that does not fit converts to nothing, like one too long above.
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, line, static_cast<int>(length), buffer.data(),
+                                        CapacityOf(buffer) - 1, nullptr, nullptr);
+  buffer[static_cast<std::size_t>(bytes)] = '\0';
 }
 
 void ListBoxScheduleList::DeleteLine(int32_t index) {
@@ -56,6 +66,10 @@ void EditLogPane::ReadText(std::span<char> buffer) {
 
 void EditLogPane::ReplaceText(const char* text) {
   SendMessageA(edit_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void EditLogPane::Notify(const char* message) {
+  ShowTrayNotice(GetParent(edit_), message);
 }
 
 quorvane::LocalTime LocalClock::Now() {

@@ -24,6 +24,7 @@ class EditLogPane final : public quorvane::LogPane {
   explicit EditLogPane(HWND edit) : edit_(edit) {}
   void ReadText(std::span<char> buffer) override;
   void ReplaceText(const char* text) override;
+  void Notify(const char* message) override;
 
  private:
   HWND edit_;

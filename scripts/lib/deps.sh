@@ -6,7 +6,7 @@ QUORVANE_PACKAGES=(
   cmake g++ make libgtest-dev python3 clang-format zip clang libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 xvfb xdotool x11-utils fonts-ipafont locales ffmpeg faketime
-  libbenchmark-dev valgrind gnuplot-nox wixl msitools
+  libbenchmark-dev valgrind gnuplot-nox wixl msitools libxml2-utils
 )
 # Wine's 32-bit half runs the i686 build; it needs the i386 architecture.
 QUORVANE_I386_PACKAGES=(wine32:i386)

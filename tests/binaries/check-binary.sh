@@ -6,10 +6,12 @@
 #   check-binary.sh size      BYTES FILE            FILE is at most BYTES long
 #   check-binary.sh resources WINDRES FILE VERSION  the program's dialog, strings and icon, and
 #                                                   the program's or stand-in's version resource
+#   check-binary.sh manifest  XMLLINT FILE          the program's manifest: well-formed, asInvoker,
+#                                                   Windows 10, Common Controls 6.0, no code page
 # Exits 0 when the check holds, 1 with a reason when not, 2 on a usage error.
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2 && exit 1; }
-[[ $# -ge 3 ]] || { sed -n '2,9p' "$0" >&2 && exit 2; }
+[[ $# -ge 3 ]] || { sed -n '2,11p' "$0" >&2 && exit 2; }
 command=$1 tool=$2 file=$3 && shift 3
 
 case $command in
@@ -106,6 +108,23 @@ $(version 0x2 QuorvaneControl.dll \
 EOF_RC
     )
     diff -u --label expected --label found <(echo "$expected") <(echo "$found") || fail "$file"
+    ;;
+  manifest)
+    # Kept verbatim among the resources. Neither a code page of its own nor
+    # DPI awareness: the text rules need the system's, the raster font
+    # Windows' scaling.
+    xml=$(perl -0777 -ne 'print $1 if /(<\?xml.*?<\/assembly>)/s' "$file")
+    [[ -n $xml ]] || fail "$file has no manifest"
+    "$tool" --noout - <<<"$xml" || fail "$file: the manifest is not well-formed"
+    value() { "$tool" --xpath "$1" - <<<"$xml"; }
+    [[ $(value "string(//*[local-name()='requestedExecutionLevel']/@level)") == asInvoker ]] ||
+      fail "$file: not asInvoker"
+    [[ $(value "count(//*[local-name()='supportedOS'][@Id='{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'])") == 1 ]] ||
+      fail "$file: not written for Windows 10"
+    [[ $(value "count(//*[local-name()='dependentAssembly']/*[@name='Microsoft.Windows.Common-Controls' and @version='6.0.0.0'])") == 1 ]] ||
+      fail "$file: no Common Controls 6.0"
+    [[ $(value "count(//*[local-name()='activeCodePage' or local-name()='dpiAware' or local-name()='dpiAwareness'])") == 0 ]] ||
+      fail "$file: a code page or DPI awareness of its own"
     ;;
   *) fail "unknown check: $command" ;;
 esac

@@ -121,6 +121,7 @@ TEST_F(DueEvents, StartsDueLinesFromTheLastUpAndStopsThemAtTheirEndWhereverTheCl
   EXPECT_EQ(TickAt(220000),
             "keep 20|keep 10|stop 20|106(0,,)|stop 10|106(1,,)|ping|freq 5 1|"
             "save 51 0 1 5 later.ts2|104(0,5,1)|");
+  EXPECT_EQ(notices, "") << "starts and stops that worked are for the log alone";
 }
 
 TEST_F(DueEvents, AFullTableDropsOneDueLinePerTickAndSavesNothing) {
@@ -134,6 +135,7 @@ TEST_F(DueEvents, AFullTableDropsOneDueLinePerTickAndSavesNothing) {
   EXPECT_EQ(disk["s.ini"], "old");
   EXPECT_EQ(TickAt(210003), keepAll);  // a pass with nothing to start saves again
   EXPECT_EQ(disk["s.ini"], "");
+  EXPECT_EQ(notices, "101(,,)|101(,,)|");
 }
 
 TEST_F(DueEvents, RefusalsAreLoggedAndLeaveNoTaskBehind) {
@@ -147,6 +149,8 @@ TEST_F(DueEvents, RefusalsAreLoggedAndLeaveNoTaskBehind) {
   EXPECT_EQ(TickAt(210006),
             "keep 77|keep 88|stop 77|105(3,,)|ping|freq 27 1|save 271 0 1 5 rec.ts2|103(0,27,1)|");
   EXPECT_EQ(TickAt(220000), "keep 88|");  // nothing for the refused start's handle
+  EXPECT_EQ(notices, "102(,,)|103(0,27,1)|") << "one notice a pass, with the newest failure";
+  for (int id : {105, 108}) EXPECT_TRUE(NotifiesUser(id)) << id;
 }
 
 TEST_F(DueEvents, NextEventIsTheEarliestStartOrEndAndStopAllStopsEveryTask) {
@@ -239,6 +243,7 @@ TEST_F(DueEvents, HeldAwakeFromTwoMinutesBeforeUntilTheLastStopAndWokenForTheEar
   EXPECT_EQ(journal, "110(,,)|") << "a new run of refusals";
   ReleasePower(state, world);
   EXPECT_EQ(PowerSince(), "wake 2009-01-05 21:30:00 -120|release|cancel|");
+  EXPECT_EQ(notices, "109(,,)|110(,,)|110(,,)|");
 }
 
 // Ticks on a timer that fires up to 15 ms late each time (Windows counts in

@@ -29,13 +29,13 @@ inline const char* Cp932Next(const char* text) {
 // The failStep-th file create, write, flush or replace fails. The tuner
 // library is plain function pointers, which reach the latest world; a call
 // whose name is in `refuse` fails. Power calls go to a journal of their own,
-// "wake" in `refuse` making arming fail, and the tick timer's delays to one
-// more.
+// "wake" in `refuse` making arming fail; the tick timer's delays and the
+// notices to one more each.
 struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, TickTimer {
   FakeWorld() { current = this; }
   inline static FakeWorld* current = nullptr;
   std::vector<std::string> lines;
-  std::string log, journal, refuse, power, timer;
+  std::string log, journal, refuse, power, timer, notices;
   LocalTime now{2009, 1, 5, 7, 3, 9};
   std::map<std::string, std::string> disk;
   int failStep = 0, steps = 0, openCount = 0, at = 0;  // at: where the one file open is read
@@ -49,6 +49,7 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, Tic
     journal += std::string(text).substr(21, std::string_view(text).size() - log.size() - 23) + "|";
     log = text;
   }
+  void Notify(const char* message) override { notices += std::string(message) + "|"; }
   LocalTime Now() override { return now; }
   void Load(int32_t id, std::span<char> to) override { Copy(Printf("%d(%%d,%%d,%%d)", id), to); }
   static void Copy(const std::string& text, std::span<char> to) {

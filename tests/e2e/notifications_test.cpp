@@ -1,0 +1,58 @@
+// Failures logged while the dialog is hidden in the tray are shown as a
+// notification balloon; Wine's tray draws one as a visible tooltip window of
+// explorer.exe, about two seconds after the program asks. The tray shows one
+// balloon at a time, whichever program asked, so this test runs alone.
+#include "tests/e2e/harness.h"
+
+namespace e2e {
+namespace {
+
+bool Balloon() {
+  for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "tooltips_class32", nullptr));) {
+    DWORD process = 0;
+    char path[MAX_PATH] = "";
+    DWORD size = sizeof path;
+    GetWindowThreadProcessId(w, &process);
+    const HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
+    const bool explorer = p != nullptr && QueryFullProcessImageNameA(p, 0, path, &size) &&
+                          std::string_view(path).ends_with("explorer.exe");
+    CloseHandle(p);
+    if (explorer && IsWindowVisible(w)) return true;
+  }
+  return false;
+}
+
+// The tuner manager answers 1, 0, 1, 0: a start that works while hidden
+// shows nothing; one refused (102) shows a balloon; with the window shown,
+// a start that works and one refused in the same pass show nothing, neither
+// then nor once the window is hidden again.
+TEST(Notifications, AFailureLoggedWhileHiddenShowsABalloonNothingElseDoes) {
+  ASSERT_TRUE(WaitUntil([] { return !Balloon(); }, 30000)) << "another program's balloon";
+  Session s;
+  const int64_t t = (NowMs() / 1000 + 4) * 1000;
+  const auto task = [&](int64_t at, const char* file) {
+    return Line(LocalAt(at), LocalAt(at + 1000), "@13", file);
+  };
+  s.Write(kSchedule, CrLf({task(t, "a.ts2"), task(t + 4000, "b.ts2"), task(t + 8000, "c.ts2"),
+                           task(t + 8000, "d.ts2")}));
+  ASSERT_TRUE(s.Start({"QUORVANE_STANDIN_FLAP=ping"}));
+  const auto pings = [&](const std::string& answer) {
+    return Split(s.Read("journal.txt"), "Quorvane_ManagerPing\t=" + answer).size() - 1;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return pings("1") == 1; }, 6000));
+  EXPECT_FALSE(WaitUntil(Balloon, 3000)) << "for a start that worked";
+  ASSERT_TRUE(WaitUntil([&] { return pings("0") == 1; }, 3000));
+  EXPECT_TRUE(WaitUntil(Balloon, 5000)) << "for the tuner manager's absence";
+  NOTIFYICONDATAA hide{};  // an empty text takes the balloon away
+  hide.cbSize = NOTIFYICONDATAA_V2_SIZE, hide.hWnd = s.dialog, hide.uFlags = NIF_INFO;
+  Shell_NotifyIconA(NIM_MODIFY, &hide);
+  ASSERT_TRUE(WaitUntil([] { return !Balloon(); }));
+  s.Tray(WM_LBUTTONDOWN);
+  ASSERT_TRUE(WaitUntil([&] { return pings("0") == 2; }, 6000));
+  EXPECT_FALSE(WaitUntil(Balloon, 3000)) << "while the window was shown";
+  SendMessageA(s.dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_FALSE(WaitUntil(Balloon, 3000)) << "once it was hidden again";
+}
+
+}  // namespace
+}  // namespace e2e
