@@ -36,7 +36,8 @@ using fakes::Cp932Next;
 struct World final : ScheduleList, LogPane, Clock, MessageTable, Files, Power, TickTimer {
   std::vector<std::string> lines;
   std::string pane;
-  LocalTime now{2029, 6, 1, 12, 0, 0};
+  // 40 ms into the second, where the tick's timer keeps the ticks.
+  LocalTime now{2029, 6, 1, 12, 0, 0, 40};
   std::map<std::string, std::string> disk;
   std::string* open = nullptr;
   std::size_t at = 0;
