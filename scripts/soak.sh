@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Soak: TASKS back-to-back recordings (20 by default, about a minute and a
-# half; a real soak is 200 or more over 5 launches or more, about TASKS + 20
-# seconds a launch), split over LAUNCHES launches of the program (5 by
-# default) at points spread over a second (50, 250, 450 ... ms), one after
-# the other. In each launch one task starts every second and each lasts its
-# launch's task count in seconds, ten at most, so that up to ten record at
-# once. The driver is the end-to-end case Soak.BackToBackRecordings: it
+# half; a real soak is 200 or more over 5 launches or more, about 15 seconds
+# and a second a task for each launch), split over LAUNCHES launches of the
+# program (5 by default) at points spread over a second (50, 250, 450 ...
+# ms), one after the other. In each launch one task starts every second from
+# the third and each lasts its launch's task count in seconds, ten at most,
+# so that up to ten record at once. The driver is the end-to-end case Soak.BackToBackRecordings: it
 # writes the schedule file, starts the program under Wine, waits until every
 # task has stopped and checks, from the stand-in library's journal, that each
 # started and stopped once, never before its second and within 350 ms after

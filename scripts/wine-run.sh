@@ -45,8 +45,9 @@ loader=$(quorvane_wine_loader "$1")
 # program starts, which outlives the program, and CTest would wait for it to
 # close the pipe: the error output goes through a file, replayed at the end.
 errors=$(mktemp "${TMPDIR:-/tmp}/quorvane-wine-run.XXXXXX")
-# Where a test finds what Wine prints for the programs it starts.
-export QUORVANE_WINE_STDERR=$errors
+# Where a test finds what Wine prints for the programs it starts, and the
+# server's timer requests (scripts/lib/wine.sh).
+export QUORVANE_E2E_WINE_STDERR=$errors QUORVANE_E2E_SERVER_TRACE=$WINEPREFIX.trace
 status=0
 env LC_ALL=ja_JP.UTF-8 "$loader" "$@" 2>"$errors" || status=$?
 cat "$errors" >&2

@@ -116,15 +116,14 @@ EOF_RC
     xml=$(perl -0777 -ne 'print $1 if /(<\?xml.*?<\/assembly>)/s' "$file")
     [[ -n $xml ]] || fail "$file has no manifest"
     "$tool" --noout - <<<"$xml" || fail "$file: the manifest is not well-formed"
-    value() { "$tool" --xpath "$1" - <<<"$xml"; }
-    [[ $(value "string(//*[local-name()='requestedExecutionLevel']/@level)") == asInvoker ]] ||
-      fail "$file: not asInvoker"
-    [[ $(value "count(//*[local-name()='supportedOS'][@Id='{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'])") == 1 ]] ||
-      fail "$file: not written for Windows 10"
-    [[ $(value "count(//*[local-name()='dependentAssembly']/*[@name='Microsoft.Windows.Common-Controls' and @version='6.0.0.0'])") == 1 ]] ||
-      fail "$file: no Common Controls 6.0"
-    [[ $(value "count(//*[local-name()='activeCodePage' or local-name()='dpiAware' or local-name()='dpiAwareness'])") == 0 ]] ||
-      fail "$file: a code page or DPI awareness of its own"
+    while IFS='|' read -r xpath expected what; do
+      [[ $("$tool" --xpath "$xpath" - <<<"$xml") == "$expected" ]] || fail "$file: $what"
+    done <<'EOF_CHECKS'
+string(//*[local-name()='requestedExecutionLevel']/@level)|asInvoker|not asInvoker
+count(//*[local-name()='supportedOS'][@Id='{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'])|1|not for Windows 10
+count(//*[@name='Microsoft.Windows.Common-Controls' and @version='6.0.0.0'])|1|no Common Controls 6.0
+count(//*[local-name()='activeCodePage' or local-name()='dpiAware' or local-name()='dpiAwareness'])|0|a code page or DPI awareness
+EOF_CHECKS
     ;;
   *) fail "unknown check: $command" ;;
 esac

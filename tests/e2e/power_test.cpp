@@ -7,17 +7,14 @@
 namespace e2e {
 namespace {
 
-// A wake as the server has it: a FILETIME in UTC, from Unix milliseconds
-// less the two minutes, or from UTC fields.
+// The wake of a start at `unixMs`, as the server has it: a FILETIME in UTC,
+// two minutes before. New York's starts of the schedule file, as Unix times:
+// 1 March 2030 0:00 EST (for 31 February), 10 March 2030 3:01 EDT (a minute
+// after the change), 1 June 2031 12:00 EDT.
 uint64_t WakeOf(int64_t unixMs) {
   return (uint64_t(unixMs) - 120000) * 10000 + 116444736000000000ULL;
 }
-uint64_t Utc(WORD y, WORD mo, WORD d, WORD h, WORD mi) {
-  const SYSTEMTIME t{y, mo, 0, d, h, mi, 0, 0};
-  FILETIME f;
-  SystemTimeToFileTime(&t, &f);
-  return uint64_t(f.dwHighDateTime) << 32 | f.dwLowDateTime;
-}
+constexpr int64_t kMarch1 = 1898571600000, kMarch10 = 1899356460000, kJune1 = 1938096000000;
 constexpr uint64_t kCancel = 0;
 
 // The earliest start 31 February (1 March), one just after New York's change
@@ -27,16 +24,10 @@ constexpr uint64_t kCancel = 0;
 // request is tried first; the display is never asked for.
 TEST(Power, HeldNearAndDuringRecordingsAndWokenTwoMinutesBeforeTheEarliestStart) {
   TIME_ZONE_INFORMATION zone;
-  ASSERT_TRUE(GetTimeZoneInformation(&zone) != TIME_ZONE_ID_INVALID && zone.Bias == 300)
-      << "run in New York's time zone (TZ=America/New_York)";
-  // What the program's UI thread printed after this point, in the files at
-  // the Unix paths in these variables, run through scripts/wine-run.sh.
-  const auto unixFile = [](const char* variable, const char* suffix) {
-    const char* path = std::getenv(variable);
-    return "Z:" + std::string(path == nullptr ? "/nowhere" : path) + suffix;
-  };
-  const std::string files[2] = {unixFile("WINEPREFIX", ".trace"),
-                                unixFile("QUORVANE_WINE_STDERR", "")};
+  ASSERT_EQ((GetTimeZoneInformation(&zone), zone.Bias), 300) << "not TZ=America/New_York";
+  // What the program's UI thread printed after this point: its standard
+  // error is this driver's, and scripts/wine-run.sh names both files.
+  const std::string files[2] = {Built("SERVER_TRACE", ""), Built("WINE_STDERR", "")};
   const size_t from[2] = {ReadAll(files[0]).size(), ReadAll(files[1]).size()};
   Session s;
   const auto later = [](const Time& start) { return Line(start, start, "@13", "later.ts2"); };
@@ -66,16 +57,16 @@ TEST(Power, HeldNearAndDuringRecordingsAndWokenTwoMinutesBeforeTheEarliestStart)
     EXPECT_TRUE(WaitUntil([&] { return wakes() == expected; }, 3000))
         << ::testing::PrintToString(wakes());
   };
-  then(Utc(2030, 3, 1, 4, 58));
-  for (const uint64_t next : {Utc(2030, 3, 10, 6, 59), Utc(2031, 6, 1, 15, 58)})
-    s.Select(0), s.Click(IDC_DELETE), then(next);
+  then(WakeOf(kMarch1));
+  for (const int64_t next : {kMarch10, kJune1})
+    s.Select(0), s.Click(IDC_DELETE), then(WakeOf(next));
 
   const int64_t startMs = (NowMs() / 1000 + 3) * 1000;
   s.Add({Line(LocalAt(startMs), LocalAt(startMs + 6000), "@20", "r.ts2")});
   then(WakeOf(startMs));
   EXPECT_TRUE(WaitUntil([&] { return holds() == Texts{"0x80000001"}; }, 1500));
   ASSERT_TRUE(WaitUntil([&] { return s.Has("Quorvane_SaveFile"); }, 6000));
-  then(Utc(2031, 6, 1, 15, 58));
+  then(WakeOf(kJune1));
   int64_t sentMs = 0;
   for (const int event : {PBT_APMQUERYSUSPEND, PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC}) {
     sentMs = NowMs();
@@ -86,7 +77,7 @@ TEST(Power, HeldNearAndDuringRecordingsAndWokenTwoMinutesBeforeTheEarliestStart)
   EXPECT_TRUE(s.Journal().back().text.starts_with("Quorvane_UpdateTimeout") &&
               s.Journal().back().ms >= sentMs)
       << "no tick at once";
-  then(Utc(2031, 6, 1, 15, 58));
+  then(WakeOf(kJune1));
   ASSERT_TRUE(WaitUntil([&] { return s.Has("Quorvane_Stop"); }, 8000));
   EXPECT_GE(s.Journal().back().ms, startMs + 6000) << "stopped early";
   EXPECT_TRUE(WaitUntil([&] { return holds() == Texts{"0x80000001", "0x80000000"}; }, 1500));
@@ -101,8 +92,7 @@ TEST(Power, HeldNearAndDuringRecordingsAndWokenTwoMinutesBeforeTheEarliestStart)
   EXPECT_EQ(s.Exit(), 0u);
   then(kCancel);
   EXPECT_EQ(holds(), (Texts{"0x80000001", "0x80000000", "0x80000001", "0x80000000"}));
-  EXPECT_EQ(printed(1, "NtSetTimer (", 0, 99).size(), 7u);
-  EXPECT_EQ(printed(1, ",00000001,0x00000000,(nil))", 0, 99).size(), 7u) << "not resuming";
+  EXPECT_EQ(printed(1, ",00000001,0x00000000,(nil))", 0, 99).size(), 7u) << "NtSetTimer resuming";
   EXPECT_EQ(printed(1, "fixme:powermgnt:PowerCreateRequest", 0, 99).size(), 1u);
 }
 

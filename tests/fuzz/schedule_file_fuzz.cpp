@@ -1,7 +1,9 @@
-// The schedule file; the input is the file's bytes. Loading gives the lines of
-// the reference reader, saving writes exactly those lines with CR LF and
-// leaves no temporary file, and a saved list loads back unchanged whenever
-// every line can come back.
+// The schedule file, read as the channel file is; the input is the file's
+// bytes. Loading gives the lines of the reference reader in file order, as C
+// strings (so that nothing behind a NUL was read), and closes the file again
+// (a missing file gives nothing); saving writes exactly those lines with CR
+// LF and leaves no temporary file, and a saved list loads back unchanged
+// whenever every line can come back.
 #include <utility>
 
 #include "core/schedule_file.h"
@@ -14,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   fakes::FakeWorld world;
   world.disk[path] = fuzz::Bytes(data, size);
   LoadScheduleFile(world, world, path);
-  PROPERTY(world.lines == fuzz::ModelLines(fuzz::Bytes(data, size)));
+  ReadLinesInto(world, world, "MISSING.TXT");
+  PROPERTY(world.lines == fuzz::ModelLines(fuzz::Bytes(data, size)) && world.openCount == 0);
 
   std::string joined;
   bool fits = true;  // every line leaves room for its CR LF within one read
