@@ -37,19 +37,6 @@ LocalTime SecondsBefore(LocalTime t, int32_t seconds) {
   return {t.year, t.month, t.day, ofDay / 3600, ofDay / 60 % 60, ofDay % 60};
 }
 
-// The earliest start in the list that is not due at `now`.
-TimeKey EarliestStartAfter(ScheduleList& list, TimeKey now) {
-  TimeKey best = kNothingPending;
-  char line[kTextCapacity];
-  const int32_t count = list.Count();
-  for (int32_t i = 0; i < count; ++i) {
-    list.GetLine(i, line);
-    const TimeKey start = EntryStartKey(line);
-    if (!IsDue(start, now) && IsEarlier(start, best)) best = start;
-  }
-  return best;
-}
-
 }  // namespace
 
 bool RealStartOf(TimeKey start, LocalTime& instant) {
@@ -90,7 +77,7 @@ void PlanPower(SchedulerState& state, const Surroundings& world) {
   // A listed start that is due now is started by the next tick; only then
   // does the list need walking for the one after it.
   TimeKey next = state.earliestStart;
-  if (IsDue(next, now)) next = EarliestStartAfter(world.list, now);
+  if (IsDue(next, now)) next = EarliestListedStart(world.list, &now);
   LocalTime wakeAt;
   if (!WakeStartOf(next, now, wakeAt)) {
     if (!(power.wakeFor == kNothingPending)) world.power.CancelWake();

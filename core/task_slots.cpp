@@ -7,15 +7,20 @@ void ResetTaskSlots(TaskSlotTable& tasks) {
   for (TaskSlot& slot : tasks.slots) slot.handle = 0;
 }
 
-void ComputeNextEvent(SchedulerState& state, ScheduleList& list) {
+TimeKey EarliestListedStart(ScheduleList& list, const TimeKey* notDueAt) {
   TimeKey best = kNothingPending;
   char line[kTextCapacity];
   const int32_t count = list.Count();
   for (int32_t i = 0; i < count; ++i) {
     list.GetLine(i, line);
     const TimeKey start = EntryStartKey(line);
-    if (IsEarlier(start, best)) best = start;
+    if (IsEarlier(start, best) && (notDueAt == nullptr || !IsDue(start, *notDueAt))) best = start;
   }
+  return best;
+}
+
+void ComputeNextEvent(SchedulerState& state, ScheduleList& list) {
+  TimeKey best = EarliestListedStart(list, nullptr);
   state.earliestStart = best;
   if (state.tasks.anyRunning != 0) {
     for (const TaskSlot& slot : state.tasks.slots) {

@@ -58,6 +58,10 @@ struct SchedulerState {
 
 void ResetTaskSlots(TaskSlotTable& tasks);
 
+// The earliest start among the listed entries, leaving out those due at
+// `*notDueAt` if given; kNothingPending if none is left.
+TimeKey EarliestListedStart(ScheduleList& list, const TimeKey* notDueAt);
+
 // Earliest start among listed entries and end among running tasks; also
 // keeps the earliest listed start alone.
 void ComputeNextEvent(SchedulerState& state, ScheduleList& list);
