@@ -128,13 +128,15 @@ void OnTick(SchedulerState& state, const Surroundings& world) {
     }
   }
   const LocalTime tickTime = world.clock.Now();
+  state.lastTick = TimeKeyOf(tickTime);
+  state.lastTickMillisecond = tickTime.millisecond;
   // Set before the tick's work, which would otherwise shift the period.
   const int32_t delay = NextTickDelayMs(tickTime.millisecond, state.tickRephasing != 0);
   if (delay != 0) {
     state.tickRephasing = delay != kTickPeriodMs ? 1 : 0;
     world.tickTimer.SetTickTimer(delay);
   }
-  const TimeKey now = TimeKeyOf(tickTime);
+  const TimeKey now = state.lastTick;
   if (IsDue(state.nextEvent, now)) {
     NewestNotice notices(world.log);
     const Surroundings pass = {world.list,  notices,        world.clock, world.messages,

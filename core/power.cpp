@@ -107,7 +107,14 @@ void OnSuspend(SchedulerState& state, const Surroundings& world) {
 }
 
 void OnResume(SchedulerState& state, const Surroundings& world) {
-  OnTick(state, world);
+  // Windows tells of a resume twice when the user is there, the second time
+  // within moments: one tick serves both.
+  const LocalTime now = world.clock.Now();
+  const int64_t sinceTickMs =
+      (static_cast<int64_t>(TimeKeyOf(now).key) - state.lastTick.key) * 60000 +
+      (static_cast<int64_t>(now.second) - state.lastTick.second) * 1000 + now.millisecond -
+      state.lastTickMillisecond;
+  if (sinceTickMs < 0 || sinceTickMs >= kShortestTickGapMs) OnTick(state, world);
   OnClockChanged(state, world);
 }
 

@@ -52,6 +52,9 @@ struct SchedulerState {
   // The tick's timer was set to one delay to bring the ticks back into their
   // window; the next tick sets the period again.
   uint32_t tickRephasing;
+  // When the last tick read the clock.
+  TimeKey lastTick;
+  int32_t lastTickMillisecond;
   // The last save failed: the file lags behind the list until a save works.
   uint32_t scheduleStale;
 };
