@@ -20,16 +20,13 @@ trap 'rm -rf "$work"' EXIT
 
 # One point a call: its launch's phase (starts a little left, stops a little
 # right of it) and its lateness; and a summary for the title.
+# shellcheck source=scripts/lib/lateness.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib/lateness.sh"
 for series in before after; do
-  awk -F'\t' -v series="$series" -v out="$work/$series" '
-    NR > 1 && ($2 == "start" || $2 == "stop") {
-      printf "%d %d\n", $1 + ($2 == "start" ? -12 : 12), $4 > (out "." $2)
-      v[++n] = $4 }
-    END {
-      if (n == 0) { print series ": no start or stop lines" > "/dev/stderr"; exit 1 }
-      for (i = 2; i <= n; i++) for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
-      printf "%s: %d calls, median %d, p95 %d, largest %d ms\n", series, n, v[int((n + 1) / 2)],
-        v[int(n * 0.95 + 0.999)], v[n] > (out ".summary") }' "${!series}"
+  awk -F'\t' -v out="$work/$series" 'NR > 1 && ($2 == "start" || $2 == "stop") {
+    printf "%d %d\n", $1 + ($2 == "start" ? -12 : 12), $4 > (out "." $2); print $4 }' "${!series}" |
+    quorvane_lateness "$series: $(($(wc -l <"${!series}") - 1)) calls" >"$work/$series.summary"
+  [[ -s $work/$series.summary ]] || { echo "$series: no start or stop lines" >&2 && exit 1; }
 done
 
 gnuplot <<GNUPLOT

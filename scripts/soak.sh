@@ -29,6 +29,8 @@ cd "$root"
 source scripts/lib/deps.sh
 # shellcheck source=scripts/lib/wine.sh
 source scripts/lib/wine.sh
+# shellcheck source=scripts/lib/lateness.sh
+source scripts/lib/lateness.sh
 
 preset=win64
 if [[ ${1:-} == --i686 ]]; then
@@ -116,13 +118,6 @@ else
   echo "soak: the driver failed (exit $status)"
   failed=$((failed + 1))
 fi
-# Median, 95th percentile and largest of the numbers on standard input,
-# and how many are negative, after the label $1.
-lateness() {
-  sort -n | awk -v label="$1" '{ v[NR] = $1; early += $1 < 0 } END { if (NR)
-    printf "soak: %s: median %d, p95 %d, largest %d ms, early %d\n", label, v[int((NR + 1) / 2)],
-      v[int(NR * 0.95 + 0.999)], v[NR], early }'
-}
 if [[ -f $results/lateness.tsv ]]; then
   # The starts and the stops of each launch and of all; then all calls
   # against the goal.
@@ -130,15 +125,11 @@ if [[ -f $results/lateness.tsv ]]; then
     for kind in start stop; do
       awk -F'\t' -v k="$kind" -v l="$launch" 'NR > 1 && $2 == k && (l == "all" || $1 == l) { print $4 }' \
         "$results/lateness.tsv" |
-        lateness "$kind lateness, $([[ $launch == all ]] && echo "all launches" || echo "launched $launch ms into a second")"
+        quorvane_lateness "$kind lateness, $([[ $launch == all ]] && echo "all launches" || echo "launched $launch ms into a second")"
     done
-  done | tee -a "$results/figures.txt"
-  awk -F'\t' 'NR > 1 { print $4 }' "$results/lateness.tsv" | sort -n |
-    awk '{ v[NR] = $1; early += $1 < 0 } END { p95 = v[int(NR * 0.95 + 0.999)]
-      printf "soak: goal p95 <= 100 ms, largest <= 250 ms, none early: %s (p95 %d, largest %d, early %d)\n",
-        p95 <= 100 && v[NR] <= 250 && !early ? "met" : "missed", p95, v[NR], early }' |
-    tee -a "$results/figures.txt"
-fi
+  done
+  awk -F'\t' 'NR > 1 { print $4 }' "$results/lateness.tsv" | quorvane_lateness "all calls" goal
+fi | sed 's/^/soak: /' | tee -a "$results/figures.txt"
 
 # Each recording: read to its end by ffprobe (-count_packets) as MPEG-TS
 # without a word of complaint, lasting about as long as its task; and, as
