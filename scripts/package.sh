@@ -14,6 +14,8 @@
 #
 # The packages are reproducible: every time in them is the last commit's
 # (SOURCE_DATE_EPOCH), and the zip entries are sorted with fixed modes.
+# QUORVANE_PACKAGE_DELAY=N makes every step run under that time N seconds
+# slower (scripts/reproduce.sh slows one of its two builds so).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -50,9 +52,11 @@ quorvane_install_deps
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || stat -c %Y CMakeLists.txt)}
 export TZ=UTC
 stamp=$(date -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
-# Tools that take the time from the clock see the commit's, frozen.
+# Tools that take the time from the clock see the commit's, frozen: a clock
+# started from it would run on, and a slow build would write a later time.
 at_commit_time() {
-  FAKETIME_DONT_FAKE_MONOTONIC=1 faketime "$stamp" "$@"
+  FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f "$stamp" \
+    bash -c 'sleep "$0" && exec "$@"' "${QUORVANE_PACKAGE_DELAY:-0}" "$@"
 }
 # A name-based GUID (RFC 4122, version 5), upper case in braces.
 guid() {
@@ -92,6 +96,8 @@ for preset in "${presets[@]}"; do
   cp "$standin" "$dir/standin/"
   # Symbols are of no use to the user.
   "$triple-strip" "$dir/QuorvaneScheduler.exe" "$dir/standin/QuorvaneControl.dll"
+  python3 scripts/lib/pe_stamp.py "$SOURCE_DATE_EPOCH" "$dir/QuorvaneScheduler.exe" \
+    "$dir/standin/QuorvaneControl.dll"
   # Notepad reads UTF-8 with a byte-order mark whatever the system's code page.
   for text in README.txt standin/README.txt; do
     { printf '\xef\xbb\xbf' && sed 's/$/\r/' "packaging/${text/\//-}"; } >"$dir/$text"
@@ -100,7 +106,7 @@ for preset in "${presets[@]}"; do
   find "$dir" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
   rm -f "$out/$name.zip"
-  (cd "$stage" && find "$name" -type f | LC_ALL=C sort | zip -q -X -D "$out/$name.zip" -@)
+  python3 scripts/lib/make_zip.py "$SOURCE_DATE_EPOCH" "$out/$name.zip" "$dir"
   packages+=("$name.zip")
 
   # The installer: the same files less the stand-in, whose place belongs to

@@ -3,7 +3,7 @@
 # Sourced by the scripts in scripts/; defines quorvane_install_deps.
 
 QUORVANE_PACKAGES=(
-  cmake g++ make libgtest-dev python3 clang-format zip clang libclang-rt-14-dev
+  cmake g++ make libgtest-dev python3 clang-format unzip clang libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 xvfb xdotool x11-utils fonts-ipafont locales ffmpeg faketime
   libbenchmark-dev valgrind gnuplot-nox wixl msitools libxml2-utils
