@@ -68,9 +68,9 @@ times() {
 }
 expected=("$(TZ=UTC date -d "@$epoch" '+%a %b %e %H:%M:%S %Y')" "$(TZ=UTC date -d "@$epoch" '+%Y%m%d.%H%M%S')"
   "$(printf '%x' "$epoch")")
-wrong=$(times | sort | uniq -c | grep -v -F -e "${expected[0]}" -e "${expected[1]}" -e "${expected[2]}" || true)
+wrong=$(TZ=UTC times | sort | uniq -c | grep -v -F -e "${expected[0]}" -e "${expected[1]}" -e "${expected[2]}" || true)
 echo "times in the packages (MSI summary, zip entries, PE headers and export tables):"
-times | sort | uniq -c
+TZ=UTC times | sort | uniq -c
 [[ -z $wrong ]] || { echo "reproduce: times other than the commit's ($epoch)" && different=$((different + 1)); }
 if [[ $different -eq 0 ]]; then
   echo "reproduce: identical"

@@ -75,14 +75,16 @@ quorvane_prepare_prefix() {
 # shows what a program asks of a waitable timer. Started with -d1 it prints
 # every request (which costs it some time); those that set or cancel a timer,
 # with the expiry as a FILETIME in hex, go to $1.trace behind the calling
-# thread's id.
+# thread's id, and so do the window timers' WM_TIMER (0x113) settings and
+# deliveries, with the server's tick count: a failing test shows the ticks.
 quorvane_start_wineserver() {
   local prefix=$1 linger=${2:-} trace=${3:-} tries
   WINEPREFIX=$prefix "$QUORVANE_WINESERVER" -k0 2>/dev/null && return 0
   if [[ $trace == trace ]]; then
     : >"$prefix.trace"
     (WINEPREFIX=$prefix setsid "$QUORVANE_WINESERVER" -f -d1 "-p$linger" 2>&1 >/dev/null |
-      grep --line-buffered -E '^[0-9a-f]+: (set|cancel)_timer\( ' >>"$prefix.trace") \
+      grep --line-buffered -E '^[0-9a-f]+: ((set|cancel)_timer|set_win_timer|get_message\(\) = 0 \{ win)[( =].*(handle=|msg=00000113)' \
+        >>"$prefix.trace") \
       </dev/null >/dev/null 2>&1 &
   else
     WINEPREFIX=$prefix "$QUORVANE_WINESERVER" "-p$linger" </dev/null >/dev/null 2>&1

@@ -17,6 +17,10 @@
 
 namespace e2e {
 
+// What a test prints reaches CTest's log at once, also when its time limit
+// kills it: a pipe would otherwise be written only at the end.
+inline const int kUnbufferedOutput = std::setvbuf(stdout, nullptr, _IONBF, 0);
+
 using Texts = std::vector<std::string>;
 constexpr UINT kTrayMessage = WM_USER + 1;
 constexpr const char* kSchedule = "QuorvaneScheduler.ini";
@@ -81,6 +85,14 @@ struct Time {
 };
 inline int64_t NowMs() {
   return std::chrono::system_clock::now().time_since_epoch() / std::chrono::milliseconds(1);
+}
+// A Unix time as its second and milliseconds, as the journal is read.
+inline std::string Stamp(int64_t unixMs) {
+  return std::to_string(unixMs / 1000 % 100000) + "." + Said(u8"%03d", int(unixMs % 1000));
+}
+// A line of progress, so that a test killed by its time limit says where.
+inline void Progress(const std::string& text) {
+  std::printf("[%s] %s\n", Stamp(NowMs()).c_str(), text.c_str());
 }
 inline Time LocalAt(int64_t unixMs) {
   const uint64_t ticks = uint64_t(unixMs) * 10000 + 116444736000000000ULL;  // FILETIME's units
@@ -198,6 +210,7 @@ class Session : public Process {
     std::filesystem::create_directories(folder_ + kElsewhere);
   }
   ~Session() {
+    if (::testing::Test::HasFailure()) Explain();
     Kill();
     if (std::getenv("QUORVANE_E2E_KEEP") != nullptr && ::testing::Test::HasFailure()) return;
     // The killed program may hold its files for a moment.
@@ -229,7 +242,42 @@ class Session : public Process {
   }
   // Launches, then waits for the dialog and its tray icon.
   bool Start(const Texts& switches = {}) {
-    return Launch(Built("LIBRARY", QUORVANE_E2E_LIBRARY), switches) && (dialog = Up()) != nullptr;
+    if (!Launch(Built("LIBRARY", QUORVANE_E2E_LIBRARY), switches) || !(dialog = Up())) return false;
+    uiThread_ = GetWindowThreadProcessId(dialog, nullptr);
+    return true;
+  }
+  // For a failure: the log, the journal and the program's ticks (WM_TIMER as
+  // the Wine server delivered them, and the timer's settings) from `fromMs`
+  // to `toMs`, each behind its Unix second and milliseconds.
+  void Explain(int64_t fromMs = 0, int64_t toMs = INT64_MAX) const {
+    std::vector<std::pair<int64_t, std::string>> lines;
+    for (const Call& call : Journal())
+      if (call.ms >= fromMs && call.ms <= toMs) lines.emplace_back(call.ms, "journal " + call.text);
+    const std::string ui = Said(u8"%04x: ", int(uiThread_)), trace = ReadAll(kTrace);
+    // The server counts milliseconds as GetTickCount does; a setting
+    // follows the tick that made it.
+    const int64_t serverZero = NowMs() - int64_t(GetTickCount());
+    int64_t tickMs = 0;
+    for (const std::string& line : Split(trace.substr(std::min(traceFrom_, trace.size())), "\n")) {
+      const size_t time = line.find("time="), rate = line.find("rate=");
+      if (!line.starts_with(ui) || (time == std::string::npos && rate == std::string::npos))
+        continue;
+      if (time != std::string::npos)
+        tickMs = serverZero + int64_t(std::stoul(line.substr(time + 5), nullptr, 16));
+      if (tickMs >= fromMs && tickMs <= toMs)
+        lines.emplace_back(
+            tickMs, rate == std::string::npos
+                        ? "tick"
+                        : "tick timer set to " +
+                              std::to_string(std::stoul(line.substr(rate + 5), nullptr, 16)) +
+                              " ms");
+    }
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::printf("-- what the program did (%zu lines):\n", lines.size());
+    for (size_t i = lines.size() > 80 ? lines.size() - 80 : 0; i < lines.size(); ++i)
+      std::printf("%s %s\n", Stamp(lines[i].first).c_str(), lines[i].second.c_str());
+    if (dialog != nullptr && IsWindow(dialog)) std::printf("-- log:\n%s\n", Text(IDC_LOG).c_str());
   }
 
   HWND Control(int id) const { return GetDlgItem(dialog, id); }
@@ -287,7 +335,10 @@ class Session : public Process {
   HWND dialog = nullptr;
 
  private:
+  const std::string kTrace = Built("SERVER_TRACE", "");
   std::string folder_;
+  size_t traceFrom_ = ReadAll(kTrace).size();
+  DWORD uiThread_ = 0;
 };
 
 }  // namespace e2e

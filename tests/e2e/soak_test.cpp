@@ -42,13 +42,16 @@ std::vector<int64_t> Usage(const Process& p) {
 
 // One launch of the program, `phase` ms into a second, recording `n` tasks
 // whose recordings are numbered from `first` on, each lasting `d` ms; each
-// start and stop goes to the lateness list behind the launch's phase.
-void Launch(int phase, int first, int n, int64_t d, std::ostream& list) {
+// start and stop goes to the lateness list behind the launch's phase. Judged
+// only when the program was up, its list read, a second before the first
+// start: its ticks have then found their place in the second. `late` says
+// it came up later, and the launch is to be made again.
+void Launch(int phase, int first, int n, int64_t d, std::ostream& list, bool& late) {
   Session s(Said(u8"-%d", first));
   const std::string dir = Built("SOAK_DIR", s.Path(kElsewhere).c_str()) + "\\";
   const int64_t launchMs = NowMs() + 1000 + (phase - NowMs() % 1000 + 1000) % 1000;
-  const int64_t start = (launchMs / 1000 + 3) * 1000;  // the program is up by then
-  std::map<std::string, int> task;                     // by recording name, then by handle
+  const int64_t start = (launchMs / 1000 + 5) * 1000;
+  std::map<std::string, int> task;  // by recording name, then by handle
   Texts lines;
   for (int i = 0; i < n; ++i) {
     const std::string file = dir + Said(u8"予約ソ-%04d.ts", first + i);
@@ -59,9 +62,18 @@ void Launch(int phase, int first, int n, int64_t d, std::ostream& list) {
   s.Write(kSchedule, CrLf(lines));
   Sleep(DWORD(launchMs - NowMs()));
   ASSERT_TRUE(s.Start());
+  ASSERT_EQ(SendMessageA(s.Control(IDC_SCHEDULE_LIST), LB_GETCOUNT, 0, 0), n);
+  const int64_t upMs = NowMs();
+  late = upMs > start - 1000;
+  Progress(
+      Said(u8"soak: launched %d ms into a second, up %d ms later", phase, int(upMs - launchMs)) +
+      (late ? ", too late to judge its first start: launched again" : ""));
+  if (late) return;
   const std::vector<int64_t> before = Usage(s);
-  WaitUntil([&] { return Split(s.Read("journal.txt"), "\tQuorvane_Stop\t").size() > size_t(n); },
-            int(start - NowMs() + (n - 1) * 1000 + d + 10000));
+  if (!WaitUntil(
+          [&] { return Split(s.Read("journal.txt"), "\tQuorvane_Stop\t").size() > size_t(n); },
+          int(start - NowMs() + (n - 1) * 1000 + d + 10000)))
+    Progress("soak: not every task stopped in time");
   Sleep(1000);  // recording threads end just after their stop
   const std::vector<int64_t> after = Usage(s);
 
@@ -69,6 +81,7 @@ void Launch(int phase, int first, int n, int64_t d, std::ostream& list) {
   // which a tick a second too late would miss. The tick's work is the time
   // since its first call (calls less than 500 ms apart belong to one tick).
   const std::vector<Call> calls = s.Journal();
+  bool explained = false;
   for (size_t c = 0, tick = 0; c < calls.size(); ++c) {
     if (c > 0 && calls[c].ms - calls[c - 1].ms > 500) tick = c;
     const Texts f = Split(calls[c].text, "\t");
@@ -77,10 +90,11 @@ void Launch(int phase, int first, int n, int64_t d, std::ostream& list) {
     // Each file is started, and each handle stopped, once.
     const auto node = task.extract(stop ? "handle=" + f[1] : f[5]);
     ASSERT_TRUE(!node.empty() && f[stop ? 2 : 6] == "=1") << "not ours or again: " << calls[c].text;
-    const int64_t due = start + node.mapped() * 1000 + (stop ? d : 0), late = calls[c].ms - due;
+    const int64_t due = start + node.mapped() * 1000 + (stop ? d : 0), ms = calls[c].ms - due;
     if (!stop) task[f[7]] = node.mapped();
-    EXPECT_TRUE(late >= 0 && late < 350) << late << " ms late: " << calls[c].text;
-    list << phase << (stop ? "\tstop\t" : "\tstart\t") << first + node.mapped() << '\t' << late
+    EXPECT_TRUE(ms >= 0 && ms < 350) << ms << " ms late: " << calls[c].text;
+    if ((ms < 0 || ms >= 350) && !explained) s.Explain(due - 2000, due + 1500), explained = true;
+    list << phase << (stop ? "\tstop\t" : "\tstart\t") << first + node.mapped() << '\t' << ms
          << '\t' << calls[c].ms - calls[tick].ms << '\n';
   }
   EXPECT_EQ(task.size(), 0u) << "tasks not started or not stopped";
@@ -99,8 +113,13 @@ TEST(Soak, BackToBackRecordings) {
   const int launches = std::max(1, std::atoi(Built("SOAK_LAUNCHES", "5").c_str()));
   const int64_t d = std::clamp(n / launches, 1, 10) * 1000;
   std::ostringstream list("launch_ms\tkind\ttask\tlateness_ms\twork_ms\n", std::ios::ate);
-  for (int k = 0, first = 0; k < launches; first += n / launches + (k < n % launches), ++k)
-    Launch(50 + k * 1000 / launches, first, n / launches + (k < n % launches), d, list);
+  for (int k = 0, first = 0; k < launches; first += n / launches + (k < n % launches), ++k) {
+    bool late = true;
+    for (int tries = 0; late && !HasFatalFailure(); ++tries) {
+      ASSERT_LT(tries, 5) << "the program never came up a second before its first start";
+      Launch(50 + k * 1000 / launches, first, n / launches + (k < n % launches), d, list, late);
+    }
+  }
   std::ofstream(Built("SOAK_DIR", "work") + "\\lateness.tsv") << list.str();
 }
 
