@@ -33,7 +33,7 @@ inline std::string EntryLine(int year, int i) {
 // CharNextA under code page 932, as the core's tests have it.
 using fakes::Cp932Next;
 
-struct World final : ScheduleList, LogPane, Clock, MessageTable, Files, Power, TickTimer {
+struct World final : ScheduleList, LogPane, Clock, MessageTable, Files, Power, TickTimer, FrontEnd {
   std::vector<std::string> lines;
   std::string pane;
   // 40 ms into the second, where the tick's timer keeps the ticks.
@@ -54,11 +54,12 @@ struct World final : ScheduleList, LogPane, Clock, MessageTable, Files, Power, T
   }
 
   int32_t Count() override { return static_cast<int32_t>(lines.size()); }
-  void GetLine(int32_t index, std::span<char> buffer) override {
+  bool GetLine(int32_t index, std::span<char> buffer) override {
     const std::string& line = lines[static_cast<std::size_t>(index)];
     const std::size_t n = line.size() < buffer.size() ? line.size() : buffer.size() - 1;
     std::memcpy(buffer.data(), line.data(), n);
     buffer[n] = '\0';
+    return true;
   }
   void DeleteLine(int32_t index) override { lines.erase(lines.begin() + index); }
   // The lines come in order, as a sorted list box would place them.
@@ -117,6 +118,8 @@ struct World final : ScheduleList, LogPane, Clock, MessageTable, Files, Power, T
   bool ArmWake(const LocalTime&, int32_t) override { return true; }
   void CancelWake() override {}
   void SetTickTimer(int32_t) override {}
+  void BrowseForFile() override {}
+  void CloseWindow(bool) override {}
 
   static uint32_t QUORVANE_STDCALL ChannelToFreq(uint16_t channel, uint32_t catv) {
     return channel * 6000u + catv;
@@ -133,7 +136,8 @@ struct World final : ScheduleList, LogPane, Clock, MessageTable, Files, Power, T
   static constexpr TunerLibrary kTuner = {nullptr, &ChannelToFreq, nullptr,        &SaveFile,
                                           nullptr, &Stop,          &UpdateTimeout, &ManagerPing};
 
-  Surroundings world{*this, *this, *this, *this, *this, Cp932Next, kTuner, "s.ini", *this, *this};
+  Surroundings world{*this,  *this,   *this, *this, *this, Cp932Next,
+                     kTuner, "s.ini", *this, *this, *this};
   SchedulerState state{};
 
   // Ten recordings that end long after now; the next event is the first end.

@@ -18,9 +18,11 @@
 #include "ui/win32_surroundings.h"
 
 Application g_application;
-// The log pane's notices go to the tray of the program's dialog; nothing
-// here logs.
+// The log pane's notices go to the tray of the program's dialog, and the
+// user's commands to its dialog; nothing here logs or commands.
 void ShowTrayNotice(HWND, const char*) {}
+void BrowseForFile(HWND) {}
+void CloseMainDialog(HWND, bool) {}
 
 namespace {
 

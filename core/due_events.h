@@ -21,6 +21,7 @@ struct Surroundings {
   const char* schedulePath;
   Power& power;
   TickTimer& tickTimer;
+  FrontEnd& frontEnd;
 };
 
 // Logs message-table string `id` formatted with `args`, and notifies it
@@ -54,13 +55,17 @@ int32_t NextTickDelayMs(int32_t millisecond, bool rephasing);
 
 // Every tick sets its timer as NextTickDelayMs says, keeps running tasks
 // alive, runs the due pass when the next event has come and otherwise
-// retries a save that failed, and keeps the system awake as long as needed.
+// retries a save that failed, and keeps the system awake as long as needed;
+// then it carries out the commands held while it ran.
 void OnTick(SchedulerState& state, const Surroundings& world);
 
 // At start-up, after a resume and after the clock was set, where the timer's
 // old phase means nothing: the tick's timer is set afresh.
 void RephaseTicks(SchedulerState& state, const Surroundings& world);
-void RunDueEvents(SchedulerState& state, const Surroundings& world);
+// False when it ended early: a full task table, a list that could not be
+// read, or the program's end inside a library call. The next event then
+// stays due, and nothing is saved.
+bool RunDueEvents(SchedulerState& state, const Surroundings& world);
 
 // Saves the list. A failure marks the file stale, so that every tick tries
 // again, and is logged once for each run of failures.

@@ -107,6 +107,7 @@ void OnSuspend(SchedulerState& state, const Surroundings& world) {
 }
 
 void OnResume(SchedulerState& state, const Surroundings& world) {
+  if (HasEnded(state)) return;
   // Windows tells of a resume twice when the user is there, the second time
   // within moments: one tick serves both.
   const LocalTime now = world.clock.Now();
@@ -119,6 +120,7 @@ void OnResume(SchedulerState& state, const Surroundings& world) {
 }
 
 void OnClockChanged(SchedulerState& state, const Surroundings& world) {
+  if (HasEnded(state)) return;
   state.power.wakeFor = kWakeUnknown;
   // Inside a tick (a library call running messages) the tick's own pass
   // plans when it ends.

@@ -100,7 +100,11 @@ bool SaveScheduleFile(ScheduleList& list, Files& files, const char* path) {
     }
     // The line is read straight into the block; it and its CR LF fit.
     char* line = block + filled;
-    list.GetLine(i, std::span(line, kTextCapacity));
+    // A list that cannot be read whole is not saved: the file keeps what it had.
+    if (!list.GetLine(i, std::span(line, kTextCapacity))) {
+      written = false;
+      break;
+    }
     filled += std::strlen(line);
     block[filled++] = '\r';
     block[filled++] = '\n';

@@ -47,10 +47,13 @@ class LineSink {
 // AddLine inserts a line at its place in the list's sort order.
 class ScheduleList : public LineSink {
  public:
+  // 0 once the list is gone with its window.
   virtual int32_t Count() = 0;
-  // Copies line `index`, cut to the buffer and NUL-terminated; a line that
-  // does not exist reads as empty.
-  virtual void GetLine(int32_t index, std::span<char> buffer) = 0;
+  // Copies line `index`, cut to the buffer at a character's end and
+  // NUL-terminated. False when there is no such line (the index out of
+  // range, the list gone): never an empty line in its place, which would be
+  // due at once.
+  virtual bool GetLine(int32_t index, std::span<char> buffer) = 0;
   virtual void DeleteLine(int32_t index) = 0;
 
  protected:
@@ -128,6 +131,20 @@ class TickTimer {
 
  protected:
   ~TickTimer() = default;
+};
+
+// What only the window can do of the user's commands.
+class FrontEnd {
+ public:
+  // The open-file dialog for the destination: modal, it runs the program's
+  // messages until the user closes it.
+  virtual void BrowseForFile() = 0;
+  // The tray icon and the window go, and with the window the program; the
+  // user's quit shows the window for that last moment.
+  virtual void CloseWindow(bool shownFirst) = 0;
+
+ protected:
+  ~FrontEnd() = default;
 };
 
 // The code page's next-character rule (CharNextA): the position of the

@@ -12,7 +12,7 @@ TimeKey EarliestListedStart(ScheduleList& list, const TimeKey* notDueAt) {
   char line[kTextCapacity];
   const int32_t count = list.Count();
   for (int32_t i = 0; i < count; ++i) {
-    list.GetLine(i, line);
+    if (!list.GetLine(i, line)) break;
     const TimeKey start = EntryStartKey(line);
     if (IsEarlier(start, best) && (notDueAt == nullptr || !IsDue(start, *notDueAt))) best = start;
   }
@@ -32,11 +32,14 @@ void ComputeNextEvent(SchedulerState& state, ScheduleList& list) {
   state.nextEvent = best;
 }
 
-void StopAllTasks(const TaskSlotTable& tasks, const TunerLibrary& tuner) {
+void StopAllTasks(TaskSlotTable& tasks, const TunerLibrary& tuner) {
   if (tasks.anyRunning == 0) return;
-  for (const TaskSlot& slot : tasks.slots) {
-    if (slot.handle != 0) tuner.stop(slot.handle);
+  for (TaskSlot& slot : tasks.slots) {
+    const uint32_t handle = slot.handle;
+    slot.handle = 0;
+    if (handle != 0) tuner.stop(handle);
   }
+  tasks.anyRunning = 0;
 }
 
 }  // namespace quorvane

@@ -42,6 +42,38 @@ struct PowerPlan {
 // Nothing asked: how the program starts and how it leaves the system.
 inline constexpr PowerPlan kPowerAtRest = {kNothingPending, kNothingPending, 0, 0};
 
+// The user's commands. An Add carries the line the form made, a Delete the
+// text of the line selected when the user asked (`withLine` 0: none was).
+enum class CommandKind : uint32_t { kAdd, kDelete, kBrowse, kQuit };
+
+struct HeldCommand {
+  CommandKind kind;
+  uint32_t withLine;
+  char line[kTextCapacity];
+};
+
+// Commands that came while a tick ran, first to last: a ring of
+// kHeldCommandCapacity. A quit comes last and is kept apart (no command is
+// held after it), so that no number of clicks can crowd it out.
+inline constexpr uint32_t kHeldCommandCapacity = 16;
+struct HeldCommands {
+  HeldCommand ring[kHeldCommandCapacity];
+  uint32_t first;
+  uint32_t count;
+  uint32_t quit;  // 0 none, else kQuitByUser or kQuitForSessionEnd
+};
+inline constexpr uint32_t kQuitByUser = 1;
+inline constexpr uint32_t kQuitForSessionEnd = 2;
+
+// How far the program's end has come.
+enum class Ending : uint32_t {
+  kRunning,
+  // Every task stopped, no hold on sleep or wake, the list saved for the
+  // last time: nothing starts, saves or asks the system anything any more.
+  kScheduleEnded,
+  kWindowClosed,
+};
+
 struct SchedulerState {
   TaskSlotTable tasks;
   TimeKey nextEvent;
@@ -57,7 +89,14 @@ struct SchedulerState {
   int32_t lastTickMillisecond;
   // The last save failed: the file lags behind the list until a save works.
   uint32_t scheduleStale;
+  HeldCommands held;
+  Ending ending;
+  uint32_t savedForGood;  // the last save is done: the list may go
 };
+
+inline bool HasEnded(const SchedulerState& state) {
+  return state.ending != Ending::kRunning;
+}
 
 void ResetTaskSlots(TaskSlotTable& tasks);
 
@@ -69,7 +108,9 @@ TimeKey EarliestListedStart(ScheduleList& list, const TimeKey* notDueAt);
 // keeps the earliest listed start alone.
 void ComputeNextEvent(SchedulerState& state, ScheduleList& list);
 
-// Stops every running task; results are ignored and slots kept.
-void StopAllTasks(const TaskSlotTable& tasks, const TunerLibrary& tuner);
+// Stops every running task, results ignored. Each slot is freed before its
+// stop, which may run the program's messages: a stop asked for meanwhile
+// goes on with the tasks left, and none is stopped twice.
+void StopAllTasks(TaskSlotTable& tasks, const TunerLibrary& tuner);
 
 }  // namespace quorvane

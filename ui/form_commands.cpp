@@ -8,6 +8,7 @@
 #include "core/schedule_entry.h"
 #include "resources/resource_ids.h"
 #include "ui/application.h"
+#include "ui/main_dialog.h"
 #include "ui/win32_surroundings.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
@@ -43,17 +44,17 @@ void AddEntryFromForm(HWND dialog) {
     MessageBeep(MB_ICONWARNING);
     return;
   }
-  DialogSurroundings surroundings(dialog);
-  surroundings.list().AddLine(line);
-  surroundings.ListEdited();
+  GiveCommand(dialog, quorvane::CommandKind::kAdd, line);
 }
 
 void ShowSelectedEntry(HWND dialog) {
   const LRESULT selected = SendDlgItemMessageA(dialog, IDC_SCHEDULE_LIST, LB_GETCURSEL, 0, 0);
   if (selected == LB_ERR) return;
-  DialogSurroundings surroundings(dialog);
   char line[quorvane::kTextCapacity];
-  surroundings.list().GetLine(static_cast<int32_t>(selected), line);
+  if (!ListBoxScheduleList(GetDlgItem(dialog, IDC_SCHEDULE_LIST))
+           .GetLine(static_cast<int32_t>(selected), line)) {
+    return;
+  }
   char field[quorvane::kTextCapacity];
   for (int i = 0; i < quorvane::kEntryFieldCount; ++i) {
     quorvane::CopyField(line, i, field);
@@ -61,11 +62,14 @@ void ShowSelectedEntry(HWND dialog) {
   }
 }
 
+// The line goes by its text: a Delete held while a tick runs finds it
+// wherever the tick left it, or not at all once it has started.
 void DeleteSelectedEntry(HWND dialog) {
-  DialogSurroundings surroundings(dialog);
   const LRESULT selected = SendDlgItemMessageA(dialog, IDC_SCHEDULE_LIST, LB_GETCURSEL, 0, 0);
-  if (selected != LB_ERR) surroundings.list().DeleteLine(static_cast<int32_t>(selected));
-  surroundings.ListEdited();
+  char line[quorvane::kTextCapacity];
+  const bool read = selected != LB_ERR && ListBoxScheduleList(GetDlgItem(dialog, IDC_SCHEDULE_LIST))
+                                              .GetLine(static_cast<int32_t>(selected), line);
+  GiveCommand(dialog, quorvane::CommandKind::kDelete, read ? line : nullptr);
 }
 
 void BrowseForFile(HWND dialog) {

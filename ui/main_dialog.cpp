@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "core/commands.h"
 #include "core/due_events.h"
 #include "core/power.h"
 #include "core/task_slots.h"
@@ -102,7 +103,7 @@ void OnTimerTick(HWND dialog) {
 void OnCommand(HWND dialog, WORD control, WORD notification) {
   switch (control) {
     case IDC_BROWSE:
-      BrowseForFile(dialog);
+      GiveCommand(dialog, quorvane::CommandKind::kBrowse, nullptr);
       break;
     case IDC_SCHEDULE_LIST:
       if (notification == LBN_SELCHANGE) ShowSelectedEntry(dialog);
@@ -185,33 +186,33 @@ void RestoreFromTray(HWND dialog) {
   ShowWindow(dialog, SW_SHOW);
 }
 
-namespace {
-
-// However the program ends: no further tick, no recording left running, no
-// hold on the system's sleep or wake left behind, the list in the file.
-void StopTicksTasksAndSave(HWND dialog) {
-  KillTimer(dialog, kTickTimer);
-  quorvane::StopAllTasks(g_application.scheduler.tasks, g_application.tuner);
+void GiveCommand(HWND dialog, quorvane::CommandKind kind, const char* line) {
   DialogSurroundings surroundings(dialog);
-  quorvane::ReleasePower(g_application.scheduler, surroundings.world());
-  surroundings.SaveSchedule();
+  // Held while a tick runs; beyond what can be held, the user hears it.
+  if (!quorvane::GiveCommand(g_application.scheduler, surroundings.world(), kind, line)) {
+    MessageBeep(MB_ICONWARNING);
+  }
 }
 
-}  // namespace
-
 void QuitApplication(HWND dialog) {
-  StopTicksTasksAndSave(dialog);
-  RestoreFromTray(dialog);
+  GiveCommand(dialog, quorvane::CommandKind::kQuit, nullptr);
+}
+
+void CloseMainDialog(HWND dialog, bool shownFirst) {
+  KillTimer(dialog, kTickTimer);
+  if (shownFirst) {
+    RestoreFromTray(dialog);
+  } else {
+    RemoveTrayIcon(dialog);
+  }
   DestroyWindow(dialog);
 }
 
-// Windows ends the process right after this returns, without WM_CLOSE:
-// the recordings would run on and the list would lag behind.
+// Windows ends the process soon after this returns, without WM_CLOSE: the
+// recordings would run on and the list would lag behind.
 void EndWindowsSession(HWND dialog) {
-  StopTicksTasksAndSave(dialog);
-  // Stopped once: anything still arriving must not stop them again.
-  quorvane::ResetTaskSlots(g_application.scheduler.tasks);
-  RemoveTrayIcon(dialog);
+  DialogSurroundings surroundings(dialog);
+  quorvane::EndWindowsSession(g_application.scheduler, surroundings.world());
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

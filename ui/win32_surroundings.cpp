@@ -4,6 +4,7 @@
 #include "core/schedule_file.h"
 #include "resources/resource_ids.h"
 #include "ui/application.h"
+#include "ui/form_commands.h"
 #include "ui/main_dialog.h"
 
 namespace {
@@ -32,30 +33,53 @@ int32_t ListBoxScheduleList::Count() {
   return count == LB_ERR ? 0 : static_cast<int32_t>(count);
 }
 
-void ListBoxScheduleList::GetLine(int32_t index, std::span<char> buffer) {
+bool ListBoxScheduleList::GetLine(int32_t index, std::span<char> buffer) {
   ClearBuffer(buffer);
   // The Common Controls 6 list box keeps its lines in UTF-16, as every list
   // box does inside. They are read as such and made ANSI here: Wine's ANSI
   // LB_GETTEXT on that list box goes through a 512-character buffer of its
-  // own, which a schedule line can overrun.
+  // own, which a schedule line can overrun. A list gone with its window
+  // answers every message with 0, an empty line's length.
   wchar_t line[quorvane::kTextCapacity];
   const WPARAM item = static_cast<WPARAM>(index);
-  const LRESULT length = SendMessageW(listBox_, LB_GETTEXTLEN, item, 0);
+  if (buffer.empty() || !IsWindow(listBox_)) return false;
   // LB_GETTEXT has no capacity argument: never hand it a buffer too small.
-  if (length == LB_ERR || length >= LRESULT{quorvane::kTextCapacity} || buffer.empty()) return;
-  SendMessageW(listBox_, LB_GETTEXT, item, reinterpret_cast<LPARAM>(line));
-  // A line that does not fit converts to nothing, like one too long above.
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, line, static_cast<int>(length), buffer.data(),
-                                        CapacityOf(buffer) - 1, nullptr, nullptr);
-  buffer[static_cast<std::size_t>(bytes)] = '\0';
+  const LRESULT length = SendMessageW(listBox_, LB_GETTEXTLEN, item, 0);
+  if (length == LB_ERR || length >= LRESULT{quorvane::kTextCapacity}) return false;
+  const LRESULT copied = SendMessageW(listBox_, LB_GETTEXT, item, reinterpret_cast<LPARAM>(line));
+  if (copied == LB_ERR) return false;
+  // A lone lead byte at the end of a 1023-byte piece of a long line comes
+  // back as a whole character: the text may not fit by a byte or two, and
+  // is cut at the end of its last character that does.
+  char ansi[quorvane::kTextCapacity * 3];
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, line, static_cast<int>(copied), ansi,
+                                        sizeof ansi - 1, nullptr, nullptr);
+  ansi[bytes] = '\0';
+  std::size_t kept = static_cast<std::size_t>(bytes);
+  if (kept >= buffer.size()) {
+    kept = 0;
+    while (ansi[kept] != '\0') {
+      const auto next = static_cast<std::size_t>(CharNextA(ansi + kept) - ansi);
+      if (next >= buffer.size()) break;
+      kept = next;
+    }
+  }
+  CopyMemory(buffer.data(), ansi, kept);
+  buffer[kept] = '\0';
+  return true;
 }
 
 void ListBoxScheduleList::DeleteLine(int32_t index) {
   SendMessageA(listBox_, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
 }
 
+// Made UTF-16 here, as the lines are read: Wine's own conversion of an ANSI
+// LB_ADDSTRING overruns its buffer on a line that ends in a lone lead byte
+// (a hand-edited line cut at 1023 bytes), and the program would crash.
 void ListBoxScheduleList::AddLine(const char* line) {
-  SendMessageA(listBox_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+  wchar_t wide[quorvane::kTextCapacity];
+  if (MultiByteToWideChar(CP_ACP, 0, line, -1, wide, quorvane::kTextCapacity) == 0) wide[0] = L'\0';
+  SendMessageW(listBox_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide));
 }
 
 void EditLogPane::ReadText(std::span<char> buffer) {
@@ -146,6 +170,7 @@ DialogSurroundings::DialogSurroundings(HWND dialog)
       messages_(g_application.instance),
       power_(g_application.power),
       tickTimer_(dialog),
+      frontEnd_(dialog),
       world_{list_,
              log_,
              clock_,
@@ -155,18 +180,17 @@ DialogSurroundings::DialogSurroundings(HWND dialog)
              g_application.tuner,
              g_application.schedulePath,
              power_,
-             tickTimer_} {}
+             tickTimer_,
+             frontEnd_} {}
 
 void DialogSurroundings::LoadSchedule() {
   quorvane::LoadScheduleFile(list_, files_, world_.schedulePath);
 }
 
-void DialogSurroundings::SaveSchedule() {
-  quorvane::SaveSchedule(g_application.scheduler, world_);
+void DialogFrontEnd::BrowseForFile() {
+  ::BrowseForFile(dialog_);
 }
 
-void DialogSurroundings::ListEdited() {
-  quorvane::ComputeNextEvent(g_application.scheduler, list_);
-  SaveSchedule();
-  quorvane::PlanPower(g_application.scheduler, world_);
+void DialogFrontEnd::CloseWindow(bool shownFirst) {
+  CloseMainDialog(dialog_, shownFirst);
 }

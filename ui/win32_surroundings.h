@@ -11,7 +11,7 @@ class ListBoxScheduleList final : public quorvane::ScheduleList {
  public:
   explicit ListBoxScheduleList(HWND listBox) : listBox_(listBox) {}
   int32_t Count() override;
-  void GetLine(int32_t index, std::span<char> buffer) override;
+  bool GetLine(int32_t index, std::span<char> buffer) override;
   void DeleteLine(int32_t index) override;
   void AddLine(const char* line) override;
 
@@ -67,6 +67,17 @@ class DialogTickTimer final : public quorvane::TickTimer {
   HWND dialog_;
 };
 
+// Browse and the window's end, on the dialog.
+class DialogFrontEnd final : public quorvane::FrontEnd {
+ public:
+  explicit DialogFrontEnd(HWND dialog) : dialog_(dialog) {}
+  void BrowseForFile() override;
+  void CloseWindow(bool shownFirst) override;
+
+ private:
+  HWND dialog_;
+};
+
 inline constexpr UINT_PTR kTickTimer = 0;
 
 const char* AnsiNextChar(const char* text);
@@ -77,12 +88,8 @@ class DialogSurroundings {
   explicit DialogSurroundings(HWND dialog);
   const quorvane::Surroundings& world() const { return world_; }
   ListBoxScheduleList& list() { return list_; }
-  // The schedule file of this run, read into or written from the list; a
-  // failed save is logged and retried by the tick.
+  // The schedule file of this run, read into the list.
   void LoadSchedule();
-  void SaveSchedule();
-  // After Add or Delete: the next event, the file and the wake follow.
-  void ListEdited();
 
  private:
   ListBoxScheduleList list_;
@@ -92,5 +99,6 @@ class DialogSurroundings {
   Win32Files files_;
   SystemPower power_;
   DialogTickTimer tickTimer_;
+  DialogFrontEnd frontEnd_;
   quorvane::Surroundings world_;
 };

@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "core/commands.h"
 #include "core/due_events.h"
 #include "core/power.h"
 #include "core/schedule_file.h"
@@ -90,7 +91,7 @@ struct DueEvents : ::testing::Test, fakes::FakeWorld {
     return calls + PowerSince();
   }
   const Surroundings world{*this,    *this,   *this, *this, *this, &fakes::Cp932Next,
-                           kLibrary, "s.ini", *this, *this};
+                           kLibrary, "s.ini", *this, *this, *this};
   SchedulerState state{};
 };
 
@@ -164,10 +165,82 @@ TEST_F(DueEvents, NextEventIsTheEarliestStartOrEndAndStopAllStopsEveryTask) {
   // Year 4100 takes the key past INT32_MAX: it wraps negative and is due at once.
   EXPECT_TRUE(IsDue(EntryStartKey("4100\t12\t31\t23\t59\t59"), TimeKeyOf(now)));
   Occupy(9, 502, 230000);
-  // Twice: the slots stay as they were.
+  // Twice: each slot is freed before its stop, and no task stopped again.
   for (int i = 0; i < 2; ++i) StopAllTasks(state.tasks, kLibrary);
-  EXPECT_EQ(journal, "stop 501|stop 502|stop 501|stop 502|");
+  EXPECT_EQ(journal, "stop 501|stop 502|");
 }
+
+// A library call that runs the program's messages, and in it a quit, three
+// deletes of the first line, an Add, the end of the session or a resume,
+// inside each of the four calls a tick makes. Commands wait for the tick:
+// all due lines start first. The session's end stops every task and saves
+// at once, and the pass starts nothing more. At the program's end every
+// recording was of a listed line and was stopped; each line was started or
+// is in the file, never both; the future line stays; power is left alone.
+enum class Inside { kQuit, kDeleteFirstThrice, kAdd, kSessionEnd, kResume };
+struct ReEntry : DueEvents, ::testing::WithParamInterface<std::tuple<const char*, Inside>> {};
+
+TEST_P(ReEntry, CommandsWaitForTheTickTheSessionsEndStopsAndSavesAtOnce) {
+  const auto [call, what] = GetParam();
+  Occupy(0, 500, 210000);              // stopped by the pass
+  Occupy(1, 600, 230000);              // kept alive
+  const std::string names = "abcdfg";  // a to d due; f later; g added
+  std::vector<std::string> entries;
+  for (int i = 0; i < 6; ++i)
+    entries.push_back(Entry(i < 4 ? 205900 + i : 224500 + i, 235959,
+                            Printf("@%d\t%c", i + 1, names[size_t(i)]).c_str()));
+  for (int i = 0; i < 5; ++i) Add(entries[size_t(i)]);
+  inside = call;
+  during = [&, what = what] {
+    char first[kTextCapacity];
+    if (what == Inside::kQuit) GiveCommand(state, world, CommandKind::kQuit, nullptr);
+    for (int i = 0; what == Inside::kDeleteFirstThrice && i < 3; ++i)
+      GetLine(0, first), GiveCommand(state, world, CommandKind::kDelete, first);
+    if (what == Inside::kAdd) GiveCommand(state, world, CommandKind::kAdd, entries[5].c_str());
+    if (what == Inside::kSessionEnd) EndWindowsSession(state, world);
+    if (what == Inside::kResume) now.millisecond = 600, OnResume(state, world);
+  };
+  std::string calls = TickAt(210000);
+  EXPECT_FALSE(during) << "never called";
+  EXPECT_EQ(gone, what == Inside::kSessionEnd || what == Inside::kQuit) << "not closed after it";
+  if (!gone) GiveCommand(state, world, CommandKind::kQuit, nullptr);
+  calls += journal;
+
+  const bool ended = what == Inside::kSessionEnd;
+  std::string started;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const size_t saved = calls.find(Printf("save %zu 0 1 5 %c|", (i + 1) * 10, names[i]));
+    const bool inFile = disk["s.ini"].find(entries[i] + "\r\n") != std::string::npos;
+    if (saved != std::string::npos) started += names[i];
+    EXPECT_TRUE(saved == std::string::npos ||
+                calls.find(Printf("stop %zu|", (i + 1) * 10), saved) != std::string::npos)
+        << names[i] << " not stopped";
+    EXPECT_EQ(inFile, saved == std::string::npos && (i < 5 || what == Inside::kAdd)) << names[i];
+  }
+  EXPECT_EQ(started, ended ? std::string(call) == "save" ? "d" : "" : "abcd");
+  const auto times = [&](const std::string& text) {
+    size_t n = 0;
+    for (size_t i = calls.find(text); i != std::string::npos; i = calls.find(text, i + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(times("save "), started.size()) << "a recording of no listed line: " << calls;
+  for (const char* once : {"stop 500|", "stop 600|", ended ? "close|" : "close shown|"})
+    EXPECT_EQ(times(once), 1u) << once << " in " << calls;
+  EXPECT_LE(times("keep 600|"), 1u) << "a tick inside the tick";
+  EXPECT_TRUE(power.ends_with("release|cancel|")) << power;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<ReEntry::ParamType>& info) {
+  static const char* const kWhat[] = {"Quit", "DeleteFirstThrice", "Add", "SessionEnd", "Resume"};
+  return kWhat[int(std::get<1>(info.param))] + std::string("_in_") + std::get<0>(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InsideEachCall, ReEntry,
+    ::testing::Combine(::testing::Values("save", "stop", "ping", "keep"),
+                       ::testing::Values(Inside::kQuit, Inside::kDeleteFirstThrice, Inside::kAdd,
+                                         Inside::kSessionEnd, Inside::kResume)),
+    CaseName);
 
 // Keys count twelve 31-day months; the wake follows the real calendar.
 TEST(Power, WokenForTheFirstRealSecondAStartIsDueHeldFromTwoMinutesBefore) {

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/surroundings.h"
@@ -31,7 +33,7 @@ inline const char* Cp932Next(const char* text) {
 // whose name is in `refuse` fails. Power calls go to a journal of their own,
 // "wake" in `refuse` making arming fail; the tick timer's delays and the
 // notices to one more each.
-struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, TickTimer {
+struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, TickTimer, FrontEnd {
   FakeWorld() { current = this; }
   inline static FakeWorld* current = nullptr;
   std::vector<std::string> lines;
@@ -40,8 +42,12 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, Tic
   std::map<std::string, std::string> disk;
   int failStep = 0, steps = 0, openCount = 0, at = 0;  // at: where the one file open is read
 
-  int32_t Count() override { return static_cast<int32_t>(lines.size()); }
-  void GetLine(int32_t i, std::span<char> to) override { Copy(lines.at(std::size_t(i)), to); }
+  // As a list box: a window gone has no lines.
+  bool gone = false;
+  int32_t Count() override { return gone ? 0 : static_cast<int32_t>(lines.size()); }
+  bool GetLine(int32_t i, std::span<char> to) override {
+    return !gone && i >= 0 && i < Count() && (Copy(lines[std::size_t(i)], to), true);
+  }
   void DeleteLine(int32_t index) override { lines.erase(lines.begin() + index); }
   void AddLine(const char* line) override { lines.emplace_back(line); }
   void ReadText(std::span<char> buffer) override { Copy(log, buffer); }
@@ -91,10 +97,20 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, Tic
   }
   void CancelWake() override { power += "cancel|"; }
   void SetTickTimer(int32_t delayMs) override { timer += Printf("%d|", delayMs); }
+  void BrowseForFile() override { journal += "browse|"; }
+  void CloseWindow(bool shown) override {
+    journal += shown ? "close shown|" : "close|", gone = true;
+  }
   static std::string& Bytes(FileHandle file) { return *reinterpret_cast<std::string*>(file); }
 
   // Each call is journalled as "name arguments|"; every name has four letters.
+  // The first call named `inside` runs `during` first, as a library whose
+  // call runs the program's messages would.
+  std::string inside;
+  std::function<void()> during;
   static int32_t Call(const char* format, auto... args) {
+    if (current->during && current->inside == std::string(format, 4))
+      std::exchange(current->during, nullptr)();
     current->journal += Printf(format, args...) + "|";
     return current->refuse.find(std::string(format, 4)) == std::string::npos;
   }
@@ -105,8 +121,9 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, Tic
   }
   static int32_t QUORVANE_STDCALL SaveFile(uint32_t freq, uint32_t zero, uint32_t one,
                                            uint32_t five, const char* name, uint32_t* handle) {
+    const int32_t started = Call("save %u %u %u %u %s", freq, zero, one, five, name);
     *handle = freq;
-    return Call("save %u %u %u %u %s", freq, zero, one, five, name);
+    return started;
   }
   static int32_t QUORVANE_STDCALL Stop(uint32_t handle) { return Call("stop %u", handle); }
   static int32_t QUORVANE_STDCALL UpdateTimeout(uint32_t task) { return Call("keep %u", task); }
