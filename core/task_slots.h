@@ -57,6 +57,8 @@ struct SchedulerState {
   int32_t lastTickMillisecond;
   // The last save failed: the file lags behind the list until a save works.
   uint32_t scheduleStale;
+  // The end of the session was refused with a reason not yet withdrawn.
+  uint32_t endRefused;
 };
 
 void ResetTaskSlots(TaskSlotTable& tasks);
