@@ -89,6 +89,8 @@ struct SchedulerState {
   int32_t lastTickMillisecond;
   // The last save failed: the file lags behind the list until a save works.
   uint32_t scheduleStale;
+  // The end of the session was refused with a reason not yet withdrawn.
+  uint32_t endRefused;
   HeldCommands held;
   Ending ending;
   uint32_t savedForGood;  // the last save is done: the list may go

@@ -5,6 +5,7 @@
 #include "core/commands.h"
 #include "core/due_events.h"
 #include "core/power.h"
+#include "core/session_end.h"
 #include "core/task_slots.h"
 #include "core/text_format.h"
 #include "resources/resource_ids.h"
@@ -17,6 +18,9 @@
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "first-version NOTIFYICONDATAA layout");
 #endif
+static_assert(quorvane::kEndSessionCloseApp == ENDSESSION_CLOSEAPP &&
+              quorvane::kEndSessionCritical == ENDSESSION_CRITICAL &&
+              quorvane::kEndSessionLogoff == ENDSESSION_LOGOFF);
 
 namespace {
 
@@ -98,6 +102,27 @@ void RemoveTrayIcon(HWND dialog) {
 void OnTimerTick(HWND dialog) {
   DialogSurroundings surroundings(dialog);
   quorvane::OnTick(g_application.scheduler, surroundings.world());
+  if (quorvane::EndRefusalLapsed(g_application.scheduler)) ShutdownBlockReasonDestroy(dialog);
+}
+
+// TRUE when the session may end. Windows shows a hidden program's refusal
+// only with a reason, given while the question is handled. Wine's
+// ShutdownBlockReasonCreate fails, so its result is not looked at: the
+// refusal holds either way.
+BOOL OnQueryEndSession(HWND dialog, LPARAM flags) {
+  switch (quorvane::AnswerEndOfSession(g_application.scheduler, static_cast<uint32_t>(flags))) {
+    case quorvane::EndOfSessionAnswer::kRefuse: {
+      WCHAR reason[quorvane::kTextCapacity / 2];
+      LoadStringW(g_application.instance, IDS_END_REFUSED_RECORDING, reason, ARRAYSIZE(reason));
+      ShutdownBlockReasonCreate(dialog, reason);
+      return FALSE;
+    }
+    case quorvane::EndOfSessionAnswer::kGrantAndWithdraw:
+      ShutdownBlockReasonDestroy(dialog);
+      return TRUE;
+    default:
+      return TRUE;
+  }
 }
 
 void OnCommand(HWND dialog, WORD control, WORD notification) {
@@ -208,8 +233,10 @@ void CloseMainDialog(HWND dialog, bool shownFirst) {
   DestroyWindow(dialog);
 }
 
-// Windows ends the process soon after this returns, without WM_CLOSE: the
-// recordings would run on and the list would lag behind.
+// Without WM_CLOSE: Windows may end the process as soon as this returns,
+// and the recordings would run on and the list lag behind. After an
+// installer's close (ENDSESSION_CLOSEAPP) it leaves the process running and
+// waits for it to end, so the program ends itself whatever the flags.
 void EndWindowsSession(HWND dialog) {
   DialogSurroundings surroundings(dialog);
   quorvane::EndWindowsSession(g_application.scheduler, surroundings.world());
@@ -248,9 +275,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     }
     case WM_QUERYENDSESSION:
       // A dialog procedure answers through DWLP_MSGRESULT.
-      SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+      SetWindowLongPtrA(dialog, DWLP_MSGRESULT, OnQueryEndSession(dialog, lParam));
       return 1;
     case WM_ENDSESSION:
+      // FALSE: someone cancelled the end, and the recordings go on.
       if (wParam != FALSE) EndWindowsSession(dialog);
       return 0;
     case WM_DESTROY:

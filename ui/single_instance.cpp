@@ -71,7 +71,7 @@ bool ShowRunningCopy(HWND dialog) {
 
 }  // namespace
 
-bool ClaimScheduleFile(const char* exePath) {
+bool ClaimScheduleFile(const char* exePath, bool quietly) {
   char name[sizeof kClaimNamePrefix + kHashDigits];
   ClaimNameOf(exePath, name);
   const ULONGLONG deadline = GetTickCount64() + kDialogWaitMs;
@@ -92,7 +92,7 @@ bool ClaimScheduleFile(const char* exePath) {
     // A dialog destroyed meanwhile was quitting: its claim ends with its
     // process, and this copy takes over.
     if (running != nullptr && IsWindow(running) &&
-        (ShowRunningCopy(running) || IsWindow(running))) {
+        (quietly || ShowRunningCopy(running) || IsWindow(running))) {
       return false;
     }
     // A copy that never shows its dialog still owns the file.

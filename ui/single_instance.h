@@ -8,9 +8,10 @@
 
 // True when no copy of this executable (exePath, this process's own path)
 // runs: this process is now the scheduler of its schedule file until it ends
-// (a crash releases the claim too). False when another copy runs; it has been asked to show its
-// dialog, and this process must end without touching the library or the file.
-bool ClaimScheduleFile(const char* exePath);
+// (a crash releases the claim too). False when another copy runs; unless
+// `quietly`, it has been asked to show its dialog. Then this process must end
+// without touching the library or the file.
+bool ClaimScheduleFile(const char* exePath, bool quietly);
 
 // Gives up a claim before the dialog exists, so that the next start tries
 // again instead of waiting for a dialog that never comes.

@@ -10,6 +10,7 @@
 #include "core/due_events.h"
 #include "core/power.h"
 #include "core/schedule_file.h"
+#include "core/session_end.h"
 #include "core/text_format.h"
 #include "tests/fakes/fakes.h"
 
@@ -276,16 +277,27 @@ TEST(Power, WokenForTheFirstRealSecondAStartIsDueHeldFromTwoMinutesBefore) {
 // released after the last stop; the wake set for the earliest start not yet
 // due, moved and cancelled as the list changes; a refused wake logged once
 // for each run of refusals; two resumes moments apart tick once; sleep
-// without a recording logs nothing (with one is shown end to end).
+// without a recording logs nothing (with one is shown end to end). The end
+// of the session is granted (G) unless a task records and it is not
+// critical, refused (R) then, the reason withdrawn (W) at the next grant or
+// once after the last stop.
 TEST_F(DueEvents, HeldAwakeFromTwoMinutesBeforeUntilTheLastStopAndWokenForTheEarliestStart) {
+  const auto answers = [&](auto... f) {
+    return std::string{"GWR"[int(AnswerEndOfSession(state, f))]...};
+  };
+  const uint32_t crit = kEndSessionCritical, logoff = kEndSessionLogoff, app = kEndSessionCloseApp;
   now = {2009, 1, 5, 20, 0, 0};
   Add(Entry(210000, 210005, "@1\ta"));
   Add(Entry(210200, 210300, "@2\tb"));
   EXPECT_EQ(PowerSince(), "wake 2009-01-05 21:00:00 -120|");
   EXPECT_EQ(TickWithPower(205800), "hold|");
+  EXPECT_EQ(answers(0u, logoff, app), "GGG");
   TickAt(210000);
   EXPECT_EQ(PowerSince(), "wake 2009-01-05 21:02:00 -120|");
+  EXPECT_EQ(answers(0u, logoff, app, crit | logoff, crit, logoff), "RRRWGR");
+  EXPECT_FALSE(EndRefusalLapsed(state)) << "still recording";
   TickAt(210005);  // stopped, b near
+  EXPECT_TRUE(EndRefusalLapsed(state) && !EndRefusalLapsed(state));
   EXPECT_EQ(TickWithPower(210200), "ping|freq 2 0|save 20 0 1 5 b|104(0,2,0)|cancel|");
   // Windows' second resume event comes moments after the first.
   for (now.millisecond = 600; now.millisecond <= 610; now.millisecond += 10) OnResume(state, world);

@@ -147,13 +147,14 @@ inline Texts Items(HWND box, bool listBox) {
 // crash would end it, at the end (all harmless without a process).
 struct Process {
   PROCESS_INFORMATION pi{};
+  std::string arguments = "/show";  // one the program must not heed
   Process() = default;
   explicit Process(const std::string& exe) { Run(exe); }
   ~Process() { Kill(), CloseHandle(pi.hProcess), CloseHandle(pi.hThread); }
   void Kill() const { TerminateProcess(pi.hProcess, 99), WaitForSingleObject(pi.hProcess, 5000); }
   bool Run(const std::string& exe) {
-    // A show state and arguments the program must not heed.
-    std::string command = "\"" + exe + "\" /show";
+    // A show state the program must not heed.
+    std::string command = "\"" + exe + "\" " + arguments;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;

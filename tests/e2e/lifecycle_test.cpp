@@ -18,6 +18,8 @@ TEST(SecondCopy, ShowsTheRunningDialogAndEndsUnlessInAnotherFolderOrAfterACrash)
   CharUpperBuffA(shouted.data(), static_cast<DWORD>(exe.rfind('\\')));
   SetEnvironmentVariableA("QUORVANE_STANDIN_JOURNAL", s.Path("journal.txt").c_str());
   std::list<Process> copies;  // kept to the end: one that wrongly stayed would start the task too
+  copies.emplace_back().arguments = "/BackGround";  // started by Windows: nothing to show the user
+  EXPECT_TRUE(copies.back().Run(exe) && copies.back().Exit(8000) == 0 && !s.Visible());
   for (const std::string& path : {exe, shouted}) {
     SendMessageA(s.dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
     ASSERT_TRUE(WaitUntil([&] { return !s.Visible() && s.TrayIcon() && !IsIconic(s.dialog); }));
@@ -58,22 +60,13 @@ TEST_P(QuitWhileRecording, StopsTheTaskAndSaves) {
   ASSERT_TRUE(WaitUntil([&] { return s.Read(kSchedule) == kLater + "\r\n"; }));
   ASSERT_TRUE(DeleteFileA(s.Path(kSchedule).c_str()));
   if (message == WM_ENDSESSION) {
-    // Windows asks first, and may then cancel: nothing stops, the timer still
-    // ticks and the icon stays. Then the process is ended without a quit.
-    const auto keepAlives = [&] { return s.Calls(nullptr).size() - s.Calls().size(); };
-    for (const bool ending : {false, true}) {
-      EXPECT_NE(SendMessageA(s.dialog, WM_QUERYENDSESSION, 0, lParam), 0);
-      SendMessageA(s.dialog, WM_ENDSESSION, ending, lParam);
-      EXPECT_EQ(s.TrayIcon(), !ending);
-      const size_t before = keepAlives();
-      EXPECT_TRUE(ending || (WaitUntil([&] { return keepAlives() > before; }) && !s.Has("Stop")));
-    }
-    s.Kill();
-  } else {
-    if (lParam != WM_RBUTTONDOWN) s.Tray(WM_LBUTTONDOWN);
-    PostMessageA(s.dialog, message, wParam, lParam);
-    EXPECT_EQ(s.Exit(), 0u);
+    // Refused while recording; the user shuts down anyway.
+    EXPECT_EQ(SendMessageA(s.dialog, WM_QUERYENDSESSION, 0, lParam), FALSE);
+  } else if (lParam != WM_RBUTTONDOWN) {
+    s.Tray(WM_LBUTTONDOWN);
   }
+  PostMessageA(s.dialog, message, wParam, lParam);
+  EXPECT_EQ(s.Exit(), 0u);
   EXPECT_EQ(s.Calls(), (Texts{"Quorvane_ManagerPing\t=1", "Quorvane_ChannelToFreq\t40\t1\t=327143",
                               "Quorvane_SaveFile\t327143\t0\t1\t5\tquit.ts2\t=1\thandle=1",
                               "Quorvane_Stop\t1\t=1"}));
@@ -87,7 +80,52 @@ INSTANTIATE_TEST_SUITE_P(Tuner, QuitWhileRecording,
                          ::testing::Values(Quit{WM_COMMAND, IDC_EXIT, 0}, Quit{WM_CLOSE, 0, 0},
                                            Quit{WM_SYSCOMMAND, SC_CLOSE, 0},
                                            Quit{kTrayMessage, 0, WM_RBUTTONDOWN},
-                                           Quit{WM_ENDSESSION, 0, LPARAM(ENDSESSION_LOGOFF)}));
+                                           Quit{WM_ENDSESSION, TRUE, LPARAM(ENDSESSION_LOGOFF)}));
+
+// Asked whether the session may end while a task records: refused with the
+// reason for a shutdown, a sign-out and an installer's close, granted when
+// critical; neither the question nor a cancelled end stops anything. After
+// the recording: granted, the reason withdrawn, and an installer's close
+// ends the program by itself, its list saved. Started as Windows restarts it,
+// and registered to be restarted so. Wine's stubs print each call on the
+// calling thread, a pointer in 8 or 16 digits.
+TEST(EndOfSession, RefusedWhileRecordingAndAnInstallersCloseEndsTheProgramAfter) {
+  const std::string traces = Built("WINE_STDERR", ""), before = ReadAll(traces);
+  Session s;
+  s.arguments = "/background";
+  ASSERT_TRUE(s.Start({"WINEDEBUG=-all,fixme+process,fixme+graphics"}) && !s.Visible());
+  const std::string ui = Said(u8"%04x:fixme:", int(GetWindowThreadProcessId(s.dialog, nullptr))),
+                    dialog = std::string(sizeof(HWND) * 2 - 8, '0') +
+                             Said(u8"%08X", int(uintptr_t(s.dialog))),
+                    reason = "graphics:ShutdownBlockReasonCreate (" + dialog +
+                             R"(, L"\9332\753b\4e2d\3067\3059\3002"): stub|)";
+  const auto calls = [&] {
+    std::string found;
+    for (const std::string& line : Split(ReadAll(traces).substr(before.size()), "\n"))
+      if (line.starts_with(ui)) found += line.substr(ui.size()) + "|";
+    return found;
+  };
+  const int64_t startMs = (NowMs() / 1000 + 1) * 1000;
+  s.Add({Line(LocalAt(startMs), LocalAt(startMs + 6000), "@27", "end.ts2"), kLater});
+  ASSERT_TRUE(WaitUntil([&] { return s.Has("SaveFile"); }));
+  const auto ask = [&](LPARAM f) { return SendMessageA(s.dialog, WM_QUERYENDSESSION, 0, f); };
+  EXPECT_EQ(ask(ENDSESSION_CRITICAL | LPARAM(ENDSESSION_LOGOFF)), TRUE);
+  EXPECT_EQ(ask(0) + SendMessageA(s.dialog, WM_ENDSESSION, FALSE, 0) +
+                ask(LPARAM(ENDSESSION_LOGOFF)) + ask(ENDSESSION_CLOSEAPP),
+            FALSE);
+  const size_t journalled = s.Journal().size();
+  EXPECT_TRUE(WaitUntil([&] { return s.Journal().size() > journalled; }) && !s.Has("Stop"));
+  ASSERT_TRUE(WaitUntil([&] { return s.Has("Stop"); }, 8000));
+  const std::string expected = R"(process:RegisterApplicationRestart (L"/background",0)|)" +
+                               reason + reason + reason + "graphics:ShutdownBlockReasonDestroy (" +
+                               dialog + "): stub|";
+  EXPECT_TRUE(WaitUntil([&] { return calls() == expected; }, 3000)) << calls();
+  EXPECT_EQ(ask(0) + ask(ENDSESSION_CLOSEAPP), 2 * TRUE);
+  ASSERT_TRUE(DeleteFileA(s.Path(kSchedule).c_str()));
+  SendMessageA(s.dialog, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+  EXPECT_EQ(s.Exit(), 0u);
+  EXPECT_EQ(s.Read(kSchedule) + calls(), kLater + "\r\n" + expected) << "withdrawn again";
+}
 
 }  // namespace
 }  // namespace e2e

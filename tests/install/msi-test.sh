@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The installers under Wine's msiexec, for each architecture Wine runs here
-# (x86 only where the kernel runs 32-bit programs): a silent install, the
-# program started from its Start menu shortcut, an upgrade to a newer build,
-# start at sign-in turned off, and an uninstall that keeps the user's files.
+# (x86 only where the kernel runs 32-bit programs): the shortcuts the package
+# declares, a silent install, the program started from its Start menu
+# shortcut, an upgrade to a newer build, start at sign-in turned off, and an
+# uninstall that keeps the user's files.
 # Prints "msi: N passed, M failed" for each.
 #
 #   bash tests/install/msi-test.sh
@@ -39,16 +40,14 @@ for build in "$work/old" "$work/new --patch ${newer##*.}"; do
     { cat "$work/package.log" && echo "msi: 0 passed, 1 failed (scripts/package.sh)" && exit 1; }
 done
 x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -Wconversion -Werror -I. -static \
-  -o "$work/msi_probe.exe" tests/install/msi_probe.cpp -lole32 -luuid -lshell32 || exit 1
+  -o "$work/msi_probe.exe" tests/install/msi_probe.cpp -lshell32 || exit 1
 
 folder=$(quorvane_wine cmd /c echo %LOCALAPPDATA% | tr -d '\r')'\Programs\Quorvane Scheduler'
 menu=$(quorvane_wine cmd /c echo %APPDATA% | tr -d '\r')'\Microsoft\Windows\Start Menu\Programs'
 # The folder is emptied between runs: never anything but the program's.
 dir=$(quorvane_wine winepath -u "$folder" | tr -d '\r')
 [[ $dir == /*/Quorvane\ Scheduler ]] || exit 1
-# shellcheck disable=SC2034 # used in the checks' commands
 links=("$menu\Quorvane Scheduler.lnk" "$menu\StartUp\Quorvane Scheduler.lnk")
-shortcut=$(printf '%s\n%s\\' "$folder\QuorvaneScheduler.exe" "$folder")
 # The form's fourteen fields of a task.
 # shellcheck disable=SC2034 # used in the checks' commands
 fields=(2099 01 02 03 04 05 2099 01 02 04 00 00 @27 msi.ts2)
@@ -57,6 +56,12 @@ msiexec() { quorvane_wine msiexec "$1" "Z:${2//\//\\}" /qn "${@:3}"; }
 # shellcheck disable=SC2317 # called through check
 probe() { quorvane_wine "$work/msi_probe.exe" "$@" 2>&1 | tr -d '\r'; }
 listing() { (cd "$dir" 2>/dev/null && ls | tr '\n' ' '); }
+# shellcheck disable=SC2317 # called through check
+installed() { # + or - for each of the shortcuts
+  for link in "${links[@]}"; do
+    [[ -e $(quorvane_wine winepath -u "$link" | tr -d '\r') ]] && echo -n + || echo -n -
+  done && echo
+}
 check() {
   local found && found=$(eval "$3")
   [[ $found == "$2" ]] && passed=$((passed + 1)) && echo "ok: $1" && return
@@ -79,12 +84,15 @@ for preset in "${presets[@]}"; do
   echo "== msi test: $preset ($(basename "$old").msi, then $(basename "$new").msi)"
   reset
 
+  # Target, arguments and working folder: Wine's shortcuts may lack the arguments.
+  check "both shortcuts start the program in its folder, the Startup one with /background" \
+    $'StartMenu\t[INSTALLDIR]QuorvaneScheduler.exe\t\tINSTALLDIR\nStartup\t[INSTALLDIR]QuorvaneScheduler.exe\t/background\tINSTALLDIR' \
+    'msiinfo export "$old.msi" Shortcut | tail -n +4 | cut -f 1,5,6,12 | tr -d "\r" | sort'
   check "installs silently" 0 'msiexec /i "$old.msi"; echo $?'
   check "installs the program, its readme and the sample CHANNEL.TXT, not the stand-in" \
     "CHANNEL.TXT QuorvaneScheduler.exe README.txt sample" \
     'listing; cmp -s "$dir/CHANNEL.TXT" resources/CHANNEL.TXT && echo sample'
-  check "Start menu and Startup shortcuts start the program in its folder" \
-    "$shortcut"$'\n'"$shortcut" 'probe "${links[@]}"'
+  check "puts the Start menu and Startup shortcuts in" ++ installed
 
   cp "build/$preset/tuner/standin/QuorvaneControl.dll" "$dir/"
   check "started from the Start menu, shows its tray icon, takes a task and quits" \
@@ -101,11 +109,11 @@ for preset in "${presets[@]}"; do
   check "the program is the newer build" " FILEVERSION ${newer//./, }, 0" \
     'x86_64-w64-mingw32-windres -J coff -O rc -i "$dir/QuorvaneScheduler.exe" | grep FILEVERSION'
   check "the upgrade kept the schedule, CHANNEL.TXT, the library and the recording" "$users" "$mine"
-  check "REMOVE=StartAtSignIn takes only the Startup shortcut away" "$shortcut"$'\n?\n?' \
-    'msiexec /i "$new.msi" REMOVE=StartAtSignIn; probe "${links[@]}"'
+  check "REMOVE=StartAtSignIn takes only the Startup shortcut away" +- \
+    'msiexec /i "$new.msi" REMOVE=StartAtSignIn; installed'
   check "uninstalls" 0 'msiexec /x "$new.msi"; echo $?'
   check "uninstalling removed the program and the shortcuts and kept the user's files" \
-    "$users"$'\n?\n?\n?\n?\n'"$users" 'listing; echo; probe "${links[@]}"; eval "$mine"'
+    "$users"$'\n--\n'"$users" 'listing; echo; installed; eval "$mine"'
 
   echo "msi: $passed passed, $failed failed"
   [[ $failed -eq 0 ]] || status=1

@@ -1,34 +1,13 @@
 // The installed program as a user meets it, for msi-test.sh:
-//   msi_probe SHORTCUT...    prints each shortcut's target and working folder
 //   msi_probe run FIELD x14  waits for the program's dialog and tray icon, adds
 //                            the task made of the form's 14 fields, ends it
 //                            with Exit; prints what it saw.
 #include "tests/e2e/dialog_reach.h"
-// After windows.h.
-#include <shlobj.h>
 
 #include <cstdio>
 
 int main(int argc, char** argv) {
-  CoInitialize(nullptr);
-  if (argc != 16) {
-    for (int i = 1; i < argc; ++i) {  // The objects live as long as the probe.
-      IShellLinkA* link = nullptr;
-      IPersistFile* file = nullptr;
-      wchar_t path[MAX_PATH];
-      char target[MAX_PATH] = "?", folder[MAX_PATH] = "?";
-      MultiByteToWideChar(CP_ACP, 0, argv[i], -1, path, MAX_PATH);
-      if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IShellLinkA, reinterpret_cast<void**>(&link))) &&
-          SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-          SUCCEEDED(file->Load(path, STGM_READ))) {
-        link->GetPath(target, MAX_PATH, nullptr, 0);
-        link->GetWorkingDirectory(folder, MAX_PATH);
-      }
-      std::printf("%s\n%s\n", target, folder);
-    }
-    return 0;
-  }
+  if (argc != 16) return std::printf("usage: msi_probe run FIELD x14\n"), 2;
   // The dialog once its tray icon is there.
   HWND dialog = nullptr;
   if (!e2e::WaitUntil(
