@@ -211,7 +211,7 @@ class Session : public Process {
     std::filesystem::create_directories(folder_ + kElsewhere);
   }
   ~Session() {
-    if (::testing::Test::HasFailure()) Explain();
+    if (::testing::Test::HasFailure()) Explain(NowMs() - 30000);
     Kill();
     if (std::getenv("QUORVANE_E2E_KEEP") != nullptr && ::testing::Test::HasFailure()) return;
     // The killed program may hold its files for a moment.
@@ -243,42 +243,38 @@ class Session : public Process {
   }
   // Launches, then waits for the dialog and its tray icon.
   bool Start(const Texts& switches = {}) {
+    const int64_t launched = NowMs();
     if (!Launch(Built("LIBRARY", QUORVANE_E2E_LIBRARY), switches) || !(dialog = Up())) return false;
     uiThread_ = GetWindowThreadProcessId(dialog, nullptr);
+    Progress(Said(u8"the program is up after %d ms", int(NowMs() - launched)));
     return true;
   }
-  // For a failure: the log, the journal and the program's ticks (WM_TIMER as
-  // the Wine server delivered them, and the timer's settings) from `fromMs`
-  // to `toMs`, each behind its Unix second and milliseconds.
+  // For a failure: the journal and the program's ticks (WM_TIMER as the Wine
+  // server delivered them, with the timer's settings in hex) from `fromMs` to
+  // `toMs`, each behind its Unix second and milliseconds; then the log.
   void Explain(int64_t fromMs = 0, int64_t toMs = INT64_MAX) const {
     std::vector<std::pair<int64_t, std::string>> lines;
-    for (const Call& call : Journal())
-      if (call.ms >= fromMs && call.ms <= toMs) lines.emplace_back(call.ms, "journal " + call.text);
-    const std::string ui = Said(u8"%04x: ", int(uiThread_)), trace = ReadAll(kTrace);
-    // The server counts milliseconds as GetTickCount does; a setting
-    // follows the tick that made it.
+    for (const Call& call : Journal()) lines.emplace_back(call.ms, "journal " + call.text);
+    // The server counts milliseconds as GetTickCount does; a setting follows
+    // the tick that made it.
     const int64_t serverZero = NowMs() - int64_t(GetTickCount());
-    int64_t tickMs = 0;
-    for (const std::string& line : Split(trace.substr(std::min(traceFrom_, trace.size())), "\n")) {
+    const std::string ui = Said(u8"%04x: ", int(uiThread_)), trace = ReadAll(kTrace);
+    for (int64_t tickMs = 0;
+         const std::string& line : Split(trace.substr(std::min(traceFrom_, trace.size())), "\n")) {
       const size_t time = line.find("time="), rate = line.find("rate=");
-      if (!line.starts_with(ui) || (time == std::string::npos && rate == std::string::npos))
-        continue;
-      if (time != std::string::npos)
+      if (line.starts_with(ui) && time != std::string::npos)
         tickMs = serverZero + int64_t(std::stoul(line.substr(time + 5), nullptr, 16));
-      if (tickMs >= fromMs && tickMs <= toMs)
-        lines.emplace_back(
-            tickMs, rate == std::string::npos
-                        ? "tick"
-                        : "tick timer set to " +
-                              std::to_string(std::stoul(line.substr(rate + 5), nullptr, 16)) +
-                              " ms");
+      if (line.starts_with(ui) && (time != std::string::npos || rate != std::string::npos))
+        lines.emplace_back(tickMs, rate == std::string::npos
+                                       ? "tick"
+                                       : "timer set to 0x" + line.substr(rate + 5, 8));
     }
-    std::stable_sort(lines.begin(), lines.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::printf("-- what the program did (%zu lines):\n", lines.size());
-    for (size_t i = lines.size() > 80 ? lines.size() - 80 : 0; i < lines.size(); ++i)
-      std::printf("%s %s\n", Stamp(lines[i].first).c_str(), lines[i].second.c_str());
-    if (dialog != nullptr && IsWindow(dialog)) std::printf("-- log:\n%s\n", Text(IDC_LOG).c_str());
+    std::ranges::stable_sort(lines, {}, &std::pair<int64_t, std::string>::first);
+    std::printf("-- what the program did:\n");
+    for (const auto& [ms, what] : lines)
+      if (ms >= fromMs && ms <= toMs) std::printf("%s %s\n", Stamp(ms).c_str(), what.c_str());
+    if (SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, nullptr) != 0)
+      std::printf("-- log:\n%s\n", Text(IDC_LOG).c_str());
   }
 
   HWND Control(int id) const { return GetDlgItem(dialog, id); }
