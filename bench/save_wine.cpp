@@ -48,6 +48,9 @@ struct CountingFiles final : Files {
   void Close(FileHandle file) override { real.Close(file); }
   bool Replace(const char* from, const char* to) override { return real.Replace(from, to); }
   void Remove(const char* path) override { real.Remove(path); }
+  bool FreeSpace(const char* folder, uint64_t& bytes) override {
+    return real.FreeSpace(folder, bytes);
+  }
 
   static double NowMs() {
     LARGE_INTEGER now, frequency;

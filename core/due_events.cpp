@@ -1,6 +1,7 @@
 #include "core/due_events.h"
 
 #include "core/activity_log.h"
+#include "core/destination.h"
 #include "core/power.h"
 #include "core/schedule_entry.h"
 #include "core/schedule_file.h"
@@ -26,6 +27,8 @@ bool NotifiesUser(int32_t id) {
     case IDS_SAVE_FAILED:
     case IDS_SLEEP_WHILE_RECORDING:
     case IDS_WAKE_REFUSED:
+    case IDS_DESTINATION_SMALL:
+    case IDS_DESTINATION_UNREACHABLE:
       return true;
     default:
       return false;
@@ -97,6 +100,8 @@ void StartTask(TaskSlotTable& tasks, int32_t index, const char* line, const Surr
   }
   LogMessage(world, started != 0 ? IDS_STARTED : IDS_START_FAILED,
              {index, choice.channel, choice.catvFlag});
+  // Only after the start, which a slow network folder must never delay.
+  if (started != 0) CheckDestination(world, line);
 }
 
 }  // namespace

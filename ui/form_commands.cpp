@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "core/destination.h"
 #include "core/schedule_entry.h"
 #include "resources/resource_ids.h"
 #include "ui/application.h"
@@ -46,6 +47,8 @@ void AddEntryFromForm(HWND dialog) {
   DialogSurroundings surroundings(dialog);
   surroundings.list().AddLine(line);
   surroundings.ListEdited();
+  // The user is here to fix a folder or a disk; nothing is refused.
+  quorvane::CheckDestination(surroundings.world(), line);
 }
 
 void ShowSelectedEntry(HWND dialog) {
