@@ -86,8 +86,7 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, Tic
   }
   void Remove(const char* path) override { disk.erase(path); }
   bool FreeSpace(const char* folder, uint64_t& bytes) override {
-    bytes = space.count(folder) != 0 ? uint64_t(space[folder]) : INT64_MAX;
-    return bytes != uint64_t(-1);
+    return int64_t(bytes = uint64_t(space.count(folder) != 0 ? space[folder] : INT64_MAX)) >= 0;
   }
   void HoldAwake(bool awake) override { power += awake ? "hold|" : "release|"; }
   bool ArmWake(const LocalTime& t, int32_t lead) override {
