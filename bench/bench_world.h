@@ -3,6 +3,7 @@
 // that the figures are the core's own and not those of a test double.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -28,6 +29,12 @@ inline std::string EntryLine(int year, int i) {
       "%d\t01\t%02d\t%02d\t%02d\t00\t%d\t01\t%02d\t%02d\t%02d\t30\t\x83\x5c@27\trec%05d.ts2", year,
       day, hour, minute, year, day, hour, minute, i);
   return line;
+}
+
+// The median of some timings.
+inline double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
 }
 
 // CharNextA under code page 932, as the core's tests have it.

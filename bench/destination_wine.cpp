@@ -30,11 +30,6 @@ double NowUs() {
   return static_cast<double>(now.QuadPart) * 1e6 / static_cast<double>(frequency.QuadPart);
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,7 +79,7 @@ int main(int argc, char** argv) {
   std::printf("destination check, %d calls x %d rounds, %d-bit, median (min) us a call:\n", calls,
               rounds, static_cast<int>(sizeof(void*) * 8));
   for (const Way& way : ways) {
-    std::printf("  %-18s %8.1f (%7.1f) us\n", way.name, Median(way.us),
+    std::printf("  %-18s %8.1f (%7.1f) us\n", way.name, bench::Median(way.us),
                 *std::min_element(way.us.begin(), way.us.end()));
   }
   return 0;

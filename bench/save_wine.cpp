@@ -88,11 +88,6 @@ struct Way {
   int writes = 0;
 };
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -126,8 +121,8 @@ int main(int argc, char** argv) {
               expected.size(), rounds, static_cast<int>(sizeof(void*) * 8));
   for (const Way& way : ways) {
     std::printf("  %-12s %9.2f (%8.2f) ms, of which flush %6.2f ms; %6d WriteFile calls\n",
-                way.name, Median(way.ms), *std::min_element(way.ms.begin(), way.ms.end()),
-                Median(way.flushMs), way.writes);
+                way.name, bench::Median(way.ms), *std::min_element(way.ms.begin(), way.ms.end()),
+                bench::Median(way.flushMs), way.writes);
   }
   return 0;
 }

@@ -4,7 +4,6 @@
 // are held to reference models by the fuzz targets.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <utility>
 
 #include "core/destination.h"
