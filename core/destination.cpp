@@ -59,7 +59,7 @@ void CheckDestination(const Surroundings& world, std::string_view line) {
   }
   const int64_t need = RecordingNeed(line, world.clock.Now());
   if (available >= static_cast<uint64_t>(need)) return;
-  // Both fit %d: the space is below the need, which is at most 30,899 MB.
+  // Both fit %d: the space is below the need, which is at most 30,900 MB.
   LogMessage(world, IDS_DESTINATION_SMALL,
              {static_cast<int32_t>(available / kBytesPerMegabyte),
               static_cast<int32_t>((need + kBytesPerMegabyte - 1) / kBytesPerMegabyte)});
