@@ -17,13 +17,6 @@
 #include "ui/application.h"
 #include "ui/win32_surroundings.h"
 
-Application g_application;
-// The log pane's notices go to the tray of the program's dialog, and the
-// user's commands to its dialog; nothing here logs or commands.
-void ShowTrayNotice(HWND, const char*) {}
-void BrowseForFile(HWND) {}
-void CloseMainDialog(HWND, bool) {}
-
 namespace {
 
 using namespace quorvane;
@@ -50,6 +43,9 @@ struct CountingFiles final : Files {
   void Close(FileHandle file) override { real.Close(file); }
   bool Replace(const char* from, const char* to) override { return real.Replace(from, to); }
   void Remove(const char* path) override { real.Remove(path); }
+  bool FreeSpace(const char* folder, uint64_t& bytes) override {
+    return real.FreeSpace(folder, bytes);
+  }
 
   static double NowMs() {
     LARGE_INTEGER now, frequency;
@@ -87,11 +83,6 @@ struct Way {
   int writes = 0;
 };
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,8 +116,8 @@ int main(int argc, char** argv) {
               expected.size(), rounds, static_cast<int>(sizeof(void*) * 8));
   for (const Way& way : ways) {
     std::printf("  %-12s %9.2f (%8.2f) ms, of which flush %6.2f ms; %6d WriteFile calls\n",
-                way.name, Median(way.ms), *std::min_element(way.ms.begin(), way.ms.end()),
-                Median(way.flushMs), way.writes);
+                way.name, bench::Median(way.ms), *std::min_element(way.ms.begin(), way.ms.end()),
+                bench::Median(way.flushMs), way.writes);
   }
   return 0;
 }

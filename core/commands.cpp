@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/destination.h"
 #include "core/power.h"
 
 namespace quorvane {
@@ -29,6 +30,8 @@ void CarryOut(SchedulerState& state, const Surroundings& world, const HeldComman
     case CommandKind::kAdd:
       world.list.AddLine(command.line);
       ListEdited(state, world);
+      // The user is here to fix a folder or a disk; nothing is refused.
+      CheckDestination(world, command.line);
       break;
     case CommandKind::kDelete:
       if (command.withLine != 0) {

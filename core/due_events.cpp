@@ -2,6 +2,7 @@
 
 #include "core/activity_log.h"
 #include "core/commands.h"
+#include "core/destination.h"
 #include "core/power.h"
 #include "core/schedule_entry.h"
 #include "core/schedule_file.h"
@@ -27,6 +28,8 @@ bool NotifiesUser(int32_t id) {
     case IDS_SAVE_FAILED:
     case IDS_SLEEP_WHILE_RECORDING:
     case IDS_WAKE_REFUSED:
+    case IDS_DESTINATION_SMALL:
+    case IDS_DESTINATION_UNREACHABLE:
       return true;
     default:
       return false;
@@ -129,6 +132,8 @@ bool StartTask(SchedulerState& state, int32_t index, const char* line, const Sur
   }
   LogMessage(world, started != 0 ? IDS_STARTED : IDS_START_FAILED,
              {index, choice.channel, choice.catvFlag});
+  // Only after the start, which a slow network folder must never delay.
+  if (started != 0) CheckDestination(world, line);
   return true;
 }
 

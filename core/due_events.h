@@ -30,7 +30,8 @@ void LogMessage(const Surroundings& world, int32_t id, std::initializer_list<For
 
 // The messages that report a failure or a warning: a table full, no tuner
 // manager, a start or stop refused, a save failed, a sleep while recording,
-// a wake refused. Starts and stops that worked are for the log alone.
+// a wake refused, a recording's folder out of reach or its disk short of
+// room. Starts and stops that worked are for the log alone.
 bool NotifiesUser(int32_t id);
 
 // The tick's timer has a period of a second. A start or stop waits for the

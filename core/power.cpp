@@ -21,6 +21,16 @@ int32_t DaysInMonth(int32_t year, int32_t month) {
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
+// Days from a fixed day, with the real calendar's leap days. Counted from
+// March, so that a leap day ends its year; from 400 years earlier, so that
+// every year counted is positive. The years a clock or a key can show keep
+// it within 32 bits, where 32-bit Windows divides without a runtime call.
+int32_t DayNumber(const LocalTime& t) {
+  const int32_t year = t.year + 400 - (t.month <= 2 ? 1 : 0);
+  const int32_t fromMarch = t.month <= 2 ? t.month + 9 : t.month - 3;
+  return year * 365 + year / 4 - year / 100 + year / 400 + (153 * fromMarch + 2) / 5 + t.day;
+}
+
 // `seconds` (less than a day) before `t`, in the real calendar.
 LocalTime SecondsBefore(LocalTime t, int32_t seconds) {
   int32_t ofDay = t.hour * 3600 + t.minute * 60 + t.second - seconds;
@@ -58,6 +68,11 @@ bool RealStartOf(TimeKey start, LocalTime& instant) {
     instant = {instant.year + (december ? 1 : 0), december ? 1 : instant.month + 1, 1, 0, 0, 0};
   }
   return true;
+}
+
+int64_t RealSecondsBetween(const LocalTime& from, const LocalTime& to) {
+  const auto ofDay = [](const LocalTime& t) { return t.hour * 3600 + t.minute * 60 + t.second; };
+  return int64_t{DayNumber(to) - DayNumber(from)} * 86400 + ofDay(to) - ofDay(from);
 }
 
 bool WakeStartOf(TimeKey start, TimeKey now, LocalTime& instant) {

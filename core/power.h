@@ -19,6 +19,12 @@ inline constexpr int32_t kWakeLeadSeconds = 120;
 // calendar (year 0), wrapped (negative) ones among them.
 bool RealStartOf(TimeKey start, LocalTime& instant);
 
+// Real seconds from `from` to `to`, local instants with every field in its
+// range (a clock reading, or what RealStartOf gives); negative when `to`
+// comes first. Wall-clock seconds: a change to or from daylight saving time
+// in between is not counted.
+int64_t RealSecondsBetween(const LocalTime& from, const LocalTime& to);
+
 // The start the system is woken for, unless it is due at `now` already or
 // has no real start. (Keys end in the year 4008, well within what Windows
 // can represent.)

@@ -102,6 +102,10 @@ class Files {
   // Puts `from` in place of `to` in one step, replacing it if present.
   virtual bool Replace(const char* from, const char* to) = 0;
   virtual void Remove(const char* path) = 0;
+  // The bytes this user may still write on the disk that holds `folder` (a
+  // relative one is taken from the current folder); false when the folder
+  // cannot be reached. A network folder may take long to answer.
+  virtual bool FreeSpace(const char* folder, uint64_t& bytes) = 0;
 
  protected:
   ~Files() = default;

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Whole-program figures under Wine, for each architecture that runs here:
 # the executable's size, the 10,000-line save before and after writing in
-# blocks, start-up to the dialog in the tray with its list loaded and to the
-# first tick (empty, 1,000- and 10,000-line schedule), one due pass over 1,000 and 10,000 lines, and CPU time and
-# memory over an idle soak in the tray with no task and with ten tasks
-# recording.
+# blocks, what the destination check adds to a start or an Add (the call on
+# the local disk, and the core's whole check), start-up to the dialog in the
+# tray with its list loaded and to the first tick (empty, 1,000- and
+# 10,000-line schedule), one due pass over 1,000 and 10,000 lines, and CPU
+# time and memory over an idle soak in the tray with no task and with ten
+# tasks recording.
 #
 #   bash scripts/perf-wine.sh [--soak SECONDS] [--runs N]
 #
@@ -46,7 +48,7 @@ trap 'exit 143' TERM
 
 quorvane_install_deps >/dev/null
 for preset in win64 win32; do
-  targets=(QuorvaneScheduler QuorvaneControl save_wine)
+  targets=(QuorvaneScheduler QuorvaneControl save_wine destination_wine)
   [[ $preset == win64 ]] && targets+=(wine_figures)
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j2 --target "${targets[@]}" >/dev/null
@@ -129,6 +131,8 @@ for arch in "${arches[@]}"; do
   echo "exe.size $(stat -c %s "$t/ui/QuorvaneScheduler.exe") bytes" | record "$arch"
   (cd "$work" && wine_in "$main" "$root/$t/bench/save_wine.exe" 10000 7) | sed "s/^/$arch  /" |
     tee -a "$figures"
+  (cd "$work" && wine_in "$main" "$root/$t/bench/destination_wine.exe" 5000 7) |
+    sed "s/^/$arch  /" | tee -a "$figures"
   for lines in 0 1000 10000; do
     measure startup "$lines" startup.to_ready startup.to_first_tick
   done

@@ -151,6 +151,18 @@ void Win32Files::Remove(const char* path) {
   DeleteFileA(path);
 }
 
+bool Win32Files::FreeSpace(const char* folder, uint64_t& bytes) {
+  // A drive without its medium answers with an error, not with a box that
+  // asks the user for the disk and holds the pass until answered.
+  DWORD errorMode = 0;
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS, &errorMode);
+  ULARGE_INTEGER available;
+  const bool reached = GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr);
+  SetThreadErrorMode(errorMode, nullptr);
+  bytes = reached ? available.QuadPart : 0;
+  return reached;
+}
+
 void DialogTickTimer::SetTickTimer(int32_t delayMs) {
   const UINT elapse = static_cast<UINT>(delayMs);
   if (g_application.setCoalescableTimer == nullptr ||

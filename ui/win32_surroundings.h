@@ -55,6 +55,7 @@ class Win32Files final : public quorvane::Files {
   void Close(quorvane::FileHandle file) override;
   bool Replace(const char* from, const char* to) override;
   void Remove(const char* path) override;
+  bool FreeSpace(const char* folder, uint64_t& bytes) override;
 };
 
 // The tick is timer 0 of the dialog, delivered as WM_TIMER.

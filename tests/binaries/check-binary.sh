@@ -61,7 +61,7 @@ case $command in
         sub(/^ *VALUE/, v++ == 0 ? "" : v % 3 == 1 ? "\n   " : " |"); out = out $0; next }
       keep && /^END$/ { print out; keep = 0 }
       keep && /[^ ]/ && !/^ *(BEGIN|END)$/ { sub(/^ */, " "); out = out $0 }
-      /^  1(0[0-9]|1[01]), / { print language $0 }' | perl -CS -pe 's/\\x([0-9a-f]{4})/chr hex $1/ge')
+      /^  1(0[0-9]|1[0-3]), / { print language $0 }' | perl -CS -pe 's/\\x([0-9a-f]{4})/chr hex $1/ge')
     v=$1 n="${1//./, }, 0"
     # The version resource of a file of TYPE named NAME described in Japanese
     # and English: the program's and the stand-in's differ in nothing else.
@@ -99,6 +99,8 @@ QuorvaneScheduler.exe:
 17,1  109, L"録画中にスリープに入ります。"
 17,1  110, L"スリープからの復帰を予約できませんでした。"
 17,1  111, L"録画中です。"
+17,1  112, L"録画先の空き容量が足りない可能性があります(空き%dMB、必要%dMB)。"
+17,1  113, L"録画先のフォルダーにアクセスできません。"
 17,1 "ICON" 14 0, 1, 1, "\040\040\020\000", 1, 4, 0x2e8L, 1
 $(version 0x1 QuorvaneScheduler.exe "Quorvane Scheduler テレビ録画スケジューラ" \
   "Quorvane Scheduler television recording scheduler")

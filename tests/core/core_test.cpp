@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/commands.h"
+#include "core/destination.h"
 #include "core/due_events.h"
 #include "core/power.h"
 #include "core/schedule_file.h"
@@ -66,11 +67,13 @@ TEST(ScheduleFile, AFailedSaveLeavesTheOldFileAsItWas) {
 
 struct DueEvents : ::testing::Test, fakes::FakeWorld {
   DueEvents() { state.power = kPowerAtRest; }
-  // Adds a line and recomputes the next event and the wake, as the dialog does.
+  // Adds a line, recomputes the next event and the wake and checks where the
+  // recording goes, as the dialog does.
   void Add(const std::string& line) {
     AddLine(line.c_str());
     ComputeNextEvent(state, *this);
     PlanPower(state, world);
+    CheckDestination(world, line);
   }
   // Puts a task ending at hhmmss in `slot`; returns the keep-alive call it gets at every tick.
   std::string Occupy(int slot, int handle, int end) {
@@ -147,12 +150,15 @@ TEST_F(DueEvents, RefusalsAreLoggedAndLeaveNoTaskBehind) {
   refuse = "save stop";
   Occupy(3, 77, 210000);
   Occupy(4, 88, 230000);
+  space[".\\"] = -1;  // said at Add, not again after the refused start
   Add(Entry(210000, 220000, "CATV@C27\trec.ts2"));
   EXPECT_EQ(TickAt(210006),
-            "keep 77|keep 88|stop 77|105(3,,)|ping|freq 27 1|save 271 0 1 5 rec.ts2|103(0,27,1)|");
+            "113(,,)|keep 77|keep 88|stop 77|105(3,,)|ping|freq 27 1|save 271 0 1 5 "
+            "rec.ts2|103(0,27,1)|");
   EXPECT_EQ(TickAt(220000), "keep 88|");  // nothing for the refused start's handle
-  EXPECT_EQ(notices, "102(,,)|103(0,27,1)|") << "one notice a pass, with the newest failure";
-  for (int id : {105, 108}) EXPECT_TRUE(NotifiesUser(id)) << id;
+  EXPECT_EQ(notices, "102(,,)|113(,,)|103(0,27,1)|")
+      << "one notice a pass, with the newest failure";
+  for (int id : {105, 108, 112, 113}) EXPECT_TRUE(NotifiesUser(id)) << id;
 }
 
 TEST_F(DueEvents, NextEventIsTheEarliestStartOrEndAndStopAllStopsEveryTask) {
@@ -242,6 +248,44 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values(Inside::kQuit, Inside::kDeleteFirstThrice, Inside::kAdd,
                                          Inside::kSessionEnd, Inside::kResume)),
     CaseName);
+
+// From the later of start and now (07:03:09 on 5 January 2009) to the end,
+// in real seconds (across a day, a short month, the leap day of 2400 and the
+// none of 2100), at 24 Mbps; three hours at most; none for an end before
+// either.
+TEST(Destination, ARecordingNeedsItsRealSecondsLeftAt24MbpsForThreeHoursAtMost) {
+  const auto need = [](int64_t start, int64_t end) {  // yyyymmddhhmmss
+    std::string line;
+    for (int64_t t : {start, end})
+      for (int64_t unit = 10000000000; unit >= 1; unit /= 100)
+        line += Printf("%lld\t", unit == 10000000000 ? t / unit : t / unit % 100);
+    return double(RecordingNeed(line, {2009, 1, 5, 7, 3, 9})) / 3'000'000;
+  };
+  const int64_t cases[][3] = {
+      {20090105080000, 20090105080100, 60},  {20090105060000, 20090105070409, 60},
+      {20090105080000, 20090105075959, 0},   {20081231230000, 20090105070308, 0},
+      {20090105235930, 20090106000030, 60},  {20090228235900, 20090301000100, 120},
+      {20090228235900, 20090231120000, 60},  {24000229235900, 24000301000100, 120},
+      {21000228235900, 21000301000100, 120}, {20090105080000, 20991231000000, 10800}};
+  for (const auto& c : cases) EXPECT_EQ(need(c[0], c[1]), c[2]) << c[0] << " to " << c[1];
+}
+
+// The recording's folder (up to the name's last '\' or '/', stepped by
+// characters, also in a name made from the line; the current one for a bare
+// name) and its space for the user, asked at Add and after a start that
+// worked: the need is rounded up and the space down, in MB, and compared in
+// bytes.
+TEST_F(DueEvents, AFolderOutOfReachOrADiskTooSmallIsLoggedAtAddAndAfterTheStart) {
+  space = {{"D:\\", 16 << 20},
+           {".\\", 180'000'000 - 1},
+           {"E:\\", 180'000'000},
+           {"2009_01_05_22_00_00_2009_01_05_22_01_00_BS/", -1}};
+  Add(Entry(210000, 210100, "@1\tD:\\\x83\\a.ts2"));  // 0x83 '\' is one katakana
+  for (const char* rest : {"@2\tc.ts2", "@3\tE:\\e.ts2", "BS/1@4\t"})
+    Add(Entry(220000, 220100, rest));
+  EXPECT_EQ(std::exchange(journal, ""), "112(16,172,)|112(171,172,)|113(,,)|");
+  EXPECT_EQ(TickAt(210030), "ping|freq 1 0|save 10 0 1 5 D:\\\x83\\a.ts2|104(0,1,0)|112(16,86,)|");
+}
 
 // Keys count twelve 31-day months; the wake follows the real calendar.
 TEST(Power, WokenForTheFirstRealSecondAStartIsDueHeldFromTwoMinutesBefore) {

@@ -9,32 +9,36 @@
 namespace e2e {
 namespace {
 
-const std::string kA = Line({2099, 1, 1, 0, 0, 0}, {2099, 1, 1, 1, 0, 0}, "@13", "a.ts2");
-const std::string kB = Line({2099, 2, 1, 0, 0, 0}, {2099, 2, 1, 1, 0, 0}, "@14", "b.ts2");
+// Added; ending as they start, they need no room on any disk.
+const std::string kA = Line({2099, 1, 1, 0, 0, 0}, {2099, 1, 1, 0, 0, 0}, "@13", "a.ts2");
+const std::string kB = Line({2099, 2, 1, 0, 0, 0}, {2099, 2, 1, 0, 0, 0}, "@14", "b.ts2");
 const std::string kC = Line({2099, 3, 1, 0, 0, 0}, {2099, 3, 1, 1, 0, 0}, "@15", "c.ts2");
 const std::string kNotSaved = Cp932(u8"スケジュールファイルを保存できませんでした。");
 
 // From the last line up, the pings answer 1, 0, 1, 0: @24 and @22 start, all
 // four are consumed. Each SaveFile runs the program's messages for 2.5 s: the
 // ticks meanwhile are dropped, not run inside the call (nothing is journalled
-// between its begin and its end), and go on after the pass.
+// between its begin and its end), and go on after the pass: the next stops
+// both, whose ends passed with their starts (so they need no room on disk).
 TEST(Library, FlappingManagerAndASaveFileThatRunsMessages) {
   Session s;
   Texts lines;
   for (int ch = 21; ch <= 24; ++ch)
-    lines.push_back(Line({2008, 1, 1, 0, 0, 0}, {2099, 1, 1, 0, 0, 0}, Said(u8"@%d", ch),
+    lines.push_back(Line({2008, 1, 1, 0, 0, 0}, {2008, 1, 1, 0, 0, 0}, Said(u8"@%d", ch),
                          Said(u8"%d.ts2", ch)));
   s.Write(kSchedule, CrLf(Cat(lines, {kC})));
   ASSERT_TRUE(s.Start({"QUORVANE_STANDIN_FLAP=ping", "QUORVANE_STANDIN_SAVEFILE_MS=2500"}));
-  ASSERT_TRUE(WaitUntil([&] { return s.Has("Quorvane_UpdateTimeout\t2"); }, 15000));
+  ASSERT_TRUE(WaitUntil([&] { return s.Log().size() == 6; }, 15000));
   // Without a channel file, the generated channels alone, the first chosen.
   EXPECT_EQ(s.Items(IDC_CHANNEL).size(), 78u);
   EXPECT_EQ(s.Text(IDC_CHANNEL), "@13");
   EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), Texts{kC});
   EXPECT_EQ(s.Read(kSchedule), CrLf({kC}));
   const std::string kNoManager = Cp932(u8"チューナマネージャがみつかりません。");
-  const char8_t* started = u8"タスク%d(%d,0)を開始しました。";
-  EXPECT_EQ(s.Log(), (Texts{kNoManager, Said(started, 1, 22), kNoManager, Said(started, 0, 24)}));
+  const char8_t *started = u8"タスク%d(%d,0)を開始しました。",
+                *stopped = u8"タスク%dを停止しました。";
+  EXPECT_EQ(s.Log(), (Texts{Said(stopped, 1), Said(stopped, 0), kNoManager, Said(started, 1, 22),
+                            kNoManager, Said(started, 0, 24)}));
   s.Post(IDC_EXIT);
   EXPECT_EQ(s.Exit(), 0u);
   Texts b = StartCalls(24, "24.ts2", 1), a = StartCalls(22, "22.ts2", 2);
@@ -83,7 +87,7 @@ TEST_P(FailingSaves, LoggedOnceForEachRunKeepTheListAndHealWithinTwoTicks) {
   s.Write(kSchedule, mark + CrLf(lines));
   ASSERT_TRUE(s.Start());
   const std::shared_ptr<void> undo(nullptr, [&](void*) { full&& Shell(s, "umount -l $F"); });
-  if (full && Shell(s, "mount -t tmpfs -o size=64k tmpfs $F") != 0)
+  if (full && Shell(s, "mount -t tmpfs -o size=64k tmpfs $F && mkdir $F/elsewhere") != 0)
     GTEST_SKIP() << "cannot mount a tmpfs here";
   s.Add({kA});  // a save into the new tmpfs
   lines.insert(lines.begin(), kA);
@@ -115,6 +119,39 @@ TEST_P(FailingSaves, LoggedOnceForEachRunKeepTheListAndHealWithinTwoTicks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HeldOrFull, FailingSaves, ::testing::Bool());
+
+// A 16 MB disk mounted over the program's current folder, where a relative
+// name is recorded: a minute's recording (172 MB) warns at Add, and again
+// right after its start's own line; a second's, bare or into a folder, says
+// nothing (the folder's name and the file's end in 0x5C, '\' as a trail
+// byte); a folder that is not there (named with '/') cannot be reached.
+// Every line is added.
+TEST(Destination, ADiskTooSmallOrAFolderOutOfReachIsLoggedAtAddAndAfterTheStart) {
+  Session s;
+  const std::shared_ptr<void> undo(nullptr, [&](void*) { Shell(s, "umount -l $F/elsewhere"); });
+  // The folder's name is "ソ" (0x83 0x5C in code page 932, UTF-8 for Linux).
+  if (Shell(s, "mount -t tmpfs -o size=16m tmpfs $F/elsewhere && mkdir $F/elsewhere/\xE3\x82\xBD"))
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::string disk = s.Path(kElsewhere), folder = disk + Cp932(u8"ソ\\");
+  ASSERT_TRUE(s.Start());
+  const int64_t startMs = (NowMs() / 1000 + 5) * 1000;
+  const Time later = {2099, 1, 1, 0, 0, 0}, second = {2099, 1, 1, 0, 0, 1};
+  s.Add({Line(LocalAt(startMs), LocalAt(startMs + 60000), "@13", "a.ts2"),
+         Line(later, second, "@14", folder + Cp932(u8"予.ts2")),
+         Line(later, second, "@15", "c.ts2"),
+         Line(later, {2099, 1, 1, 0, 1, 0}, "@16", disk + "gone/d.ts2")});
+  const char8_t* small = u8"録画先の空き容量が足りない可能性があります(空き%dMB、必要%dMB)。";
+  const Texts added = {Cp932(u8"録画先のフォルダーにアクセスできません。"), Said(small, 16, 172)};
+  EXPECT_EQ(s.Log(), added);
+  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST).size(), 4u);
+  // By then the recording may have written its first block: the space is
+  // not compared.
+  ASSERT_TRUE(WaitUntil([&] { return s.Log().size() == 4; }, int(startMs - NowMs()) + 8000));
+  const Texts log = s.Log();
+  EXPECT_TRUE(log[0].starts_with(Cp932(u8"録画先の空き容量が足りない可能性があります(空き")));
+  EXPECT_EQ(Texts(log.begin() + 1, log.end()),
+            Cat({Said(u8"タスク%d(%d,0)を開始しました。", 0, 13)}, added));
+}
 
 }  // namespace
 }  // namespace e2e

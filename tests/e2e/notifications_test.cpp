@@ -29,7 +29,7 @@ TEST(Notifications, AFailureLoggedWhileHiddenShowsABalloonNothingElseDoes) {
   // Timed from the program's being up; each step has seconds to spare.
   const int64_t t = (NowMs() / 1000 + 3) * 1000;
   const auto task = [&](int64_t at, const char* file) {
-    return Line(LocalAt(at), LocalAt(at + 1000), "@13", file);
+    return Line(LocalAt(at), LocalAt(at), "@13", file);  // stopped a second later, needs no room
   };
   s.Add({task(t, "a.ts2"), task(t + 6000, "b.ts2"), task(t + 6000, "c.ts2"),
          task(t + 14000, "d.ts2")});

@@ -32,7 +32,8 @@ inline const char* Cp932Next(const char* text) {
 // library is plain function pointers, which reach the latest world; a call
 // whose name is in `refuse` fails. Power calls go to a journal of their own,
 // "wake" in `refuse` making arming fail; the tick timer's delays and the
-// notices to one more each.
+// notices to one more each. A folder has the free bytes `space` gives it
+// (-1: out of reach), or plenty.
 struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, TickTimer, FrontEnd {
   FakeWorld() { current = this; }
   inline static FakeWorld* current = nullptr;
@@ -40,6 +41,7 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, Tic
   std::string log, journal, refuse, power, timer, notices;
   LocalTime now{2009, 1, 5, 7, 3, 9};
   std::map<std::string, std::string> disk;
+  std::map<std::string, int64_t> space;
   int failStep = 0, steps = 0, openCount = 0, at = 0;  // at: where the one file open is read
 
   // As a list box: a window gone has no lines.
@@ -89,6 +91,9 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, Tic
     return !Fails() && (disk[to] = disk.at(from), disk.erase(from) == 1);
   }
   void Remove(const char* path) override { disk.erase(path); }
+  bool FreeSpace(const char* folder, uint64_t& bytes) override {
+    return int64_t(bytes = uint64_t(space.count(folder) != 0 ? space[folder] : INT64_MAX)) >= 0;
+  }
   void HoldAwake(bool awake) override { power += awake ? "hold|" : "release|"; }
   bool ArmWake(const LocalTime& t, int32_t lead) override {
     power += Printf("wake %d-%02d-%02d %02d:%02d:%02d -%d|", t.year, t.month, t.day, t.hour,
