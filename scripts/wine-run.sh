@@ -31,13 +31,12 @@ if [[ -z ${WINEPREFIX:-} ]]; then
   fi
   export WINEPREFIX=$tree/wine-prefix
   # Tests may start in parallel: one of them creates the prefix and the
-  # server, the others wait for it. Wine's processes must not inherit the
-  # lock, or they would hold it for as long as they live.
-  {
-    flock 9
-    quorvane_prepare_prefix "$WINEPREFIX" 9>&-
-    quorvane_start_wineserver "$WINEPREFIX" 60 trace 9>&-
-  } 9>"$tree/wine-prefix.lock"
+  # server, the others wait for it. The lock is flock's own (-o): a server
+  # started under it would otherwise hold it, and every later test would
+  # wait for the server's minute of lingering.
+  flock -o "$tree/wine-prefix.lock" bash -c 'source "$0" &&
+    quorvane_prepare_prefix "$1" && quorvane_start_wineserver "$1" 60 trace' \
+    "$(dirname "${BASH_SOURCE[0]}")/lib/wine.sh" "$WINEPREFIX"
 fi
 
 loader=$(quorvane_wine_loader "$1")

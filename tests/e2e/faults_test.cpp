@@ -1,5 +1,6 @@
-// Faults from outside the program: a flapping tuner manager, a library call
-// that runs a nested message loop, and saves that fail. How any bytes are cut
+// Faults from outside the program: saves that fail and a disk too small for
+// a recording (a flapping tuner manager and a library call that runs a
+// nested message loop are in reentry_test.cpp). How any bytes are cut
 // into lines (NUL, a lone CR or LF, 1023-byte reads, garbage), in the
 // schedule file or the channel file, is held to a reference model by the
 // fuzz targets; tens of megabytes were tried by hand (docs/RELIABILITY.md).
@@ -12,43 +13,7 @@ namespace {
 // Added; ending as they start, they need no room on any disk.
 const std::string kA = Line({2099, 1, 1, 0, 0, 0}, {2099, 1, 1, 0, 0, 0}, "@13", "a.ts2");
 const std::string kB = Line({2099, 2, 1, 0, 0, 0}, {2099, 2, 1, 0, 0, 0}, "@14", "b.ts2");
-const std::string kC = Line({2099, 3, 1, 0, 0, 0}, {2099, 3, 1, 1, 0, 0}, "@15", "c.ts2");
 const std::string kNotSaved = Cp932(u8"スケジュールファイルを保存できませんでした。");
-
-// From the last line up, the pings answer 1, 0, 1, 0: @24 and @22 start, all
-// four are consumed. Each SaveFile runs the program's messages for 2.5 s: the
-// ticks meanwhile are dropped, not run inside the call (nothing is journalled
-// between its begin and its end), and go on after the pass: the next stops
-// both, whose ends passed with their starts (so they need no room on disk).
-TEST(Library, FlappingManagerAndASaveFileThatRunsMessages) {
-  Session s;
-  Texts lines;
-  for (int ch = 21; ch <= 24; ++ch)
-    lines.push_back(Line({2008, 1, 1, 0, 0, 0}, {2008, 1, 1, 0, 0, 0}, Said(u8"@%d", ch),
-                         Said(u8"%d.ts2", ch)));
-  s.Write(kSchedule, CrLf(Cat(lines, {kC})));
-  ASSERT_TRUE(s.Start({"QUORVANE_STANDIN_FLAP=ping", "QUORVANE_STANDIN_SAVEFILE_MS=2500"}));
-  ASSERT_TRUE(WaitUntil([&] { return s.Log().size() == 6; }, 15000));
-  // Without a channel file, the generated channels alone, the first chosen.
-  EXPECT_EQ(s.Items(IDC_CHANNEL).size(), 78u);
-  EXPECT_EQ(s.Text(IDC_CHANNEL), "@13");
-  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), Texts{kC});
-  EXPECT_EQ(s.Read(kSchedule), CrLf({kC}));
-  const std::string kNoManager = Cp932(u8"チューナマネージャがみつかりません。");
-  const char8_t *started = u8"タスク%d(%d,0)を開始しました。",
-                *stopped = u8"タスク%dを停止しました。";
-  EXPECT_EQ(s.Log(), (Texts{Said(stopped, 1), Said(stopped, 0), kNoManager, Said(started, 1, 22),
-                            kNoManager, Said(started, 0, 24)}));
-  s.Post(IDC_EXIT);
-  EXPECT_EQ(s.Exit(), 0u);
-  Texts b = StartCalls(24, "24.ts2", 1), a = StartCalls(22, "22.ts2", 2);
-  b.insert(b.begin() + 2, "#savefile-begin\t24.ts2");
-  a.insert(a.begin() + 2, "#savefile-begin\t22.ts2");
-  EXPECT_EQ(s.Calls(), Cat(Cat(Cat(b, {"Quorvane_ManagerPing\t=0"}), a),
-                           {"Quorvane_ManagerPing\t=0", StopCall(1), StopCall(2)}));
-  const std::vector<Call> journal = s.Journal();
-  for (size_t i : {2u, 7u}) EXPECT_GE(journal.at(i + 1).ms - journal.at(i).ms, 2500) << i;
-}
 
 // Wine runs /bin/sh as a Unix program; $F is the Unix path of the test's folder.
 int Shell(const Session& s, const std::string& commands) {

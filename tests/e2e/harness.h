@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/e2e/dialog_reach.h"
+#include "tests/fakes/fakes.h"
 
 namespace e2e {
 
@@ -61,12 +62,7 @@ inline std::string Said(const char8_t* format, int a = 0, int b = 0) {
   return text;
 }
 
-inline Texts Split(const std::string& text, const std::string& separator) {
-  Texts parts;
-  for (size_t start = 0, end = 0; end != std::string::npos; start = end + separator.size())
-    parts.push_back(text.substr(start, (end = text.find(separator, start)) - start));
-  return parts;
-}
+using quorvane::fakes::Split;
 inline std::string Join(const Texts& parts, const std::string& separator) {
   std::string text;
   for (size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? "" : separator) + parts[i];
@@ -249,6 +245,17 @@ class Session : public Process {
     Progress(Said(u8"the program is up after %d ms", int(NowMs() - launched)));
     return true;
   }
+  // What Wine printed since the session began, of the program's UI thread
+  // (lines that begin with its id): the server's trace of timers, or the
+  // standard error this driver shares with the program.
+  Texts Printed(bool fromServer, const std::string& what) const {
+    Texts found;
+    const std::string text = ReadAll(kPrinted[!fromServer]), ui = Said(u8"%04x:", int(uiThread_));
+    for (const std::string& line :
+         Split(text.substr(std::min(from_[!fromServer], text.size())), "\n"))
+      if (line.starts_with(ui) && line.find(what) != std::string::npos) found.push_back(line);
+    return found;
+  }
   // For a failure: the journal and the program's ticks (WM_TIMER as the Wine
   // server delivered them, with the timer's settings in hex) from `fromMs` to
   // `toMs`, each behind its Unix second and milliseconds; then the log.
@@ -258,16 +265,13 @@ class Session : public Process {
     // The server counts milliseconds as GetTickCount does; a setting follows
     // the tick that made it.
     const int64_t serverZero = NowMs() - int64_t(GetTickCount());
-    const std::string ui = Said(u8"%04x: ", int(uiThread_)), trace = ReadAll(kTrace);
-    for (int64_t tickMs = 0;
-         const std::string& line : Split(trace.substr(std::min(traceFrom_, trace.size())), "\n")) {
+    for (int64_t tickMs = 0; const std::string& line : Printed(true, "msg=00000113")) {
       const size_t time = line.find("time="), rate = line.find("rate=");
-      if (line.starts_with(ui) && time != std::string::npos)
+      if (time != std::string::npos)
         tickMs = serverZero + int64_t(std::stoul(line.substr(time + 5), nullptr, 16));
-      if (line.starts_with(ui) && (time != std::string::npos || rate != std::string::npos))
-        lines.emplace_back(tickMs, rate == std::string::npos
-                                       ? "tick"
-                                       : "timer set to 0x" + line.substr(rate + 5, 8));
+      lines.emplace_back(tickMs, rate == std::string::npos
+                                     ? "tick"
+                                     : "timer set to 0x" + line.substr(rate + 5, 8));
     }
     std::ranges::stable_sort(lines, {}, &std::pair<int64_t, std::string>::first);
     std::printf("-- what the program did:\n");
@@ -332,9 +336,9 @@ class Session : public Process {
   HWND dialog = nullptr;
 
  private:
-  const std::string kTrace = Built("SERVER_TRACE", "");
+  const std::string kPrinted[2] = {Built("SERVER_TRACE", ""), Built("WINE_STDERR", "")};
   std::string folder_;
-  size_t traceFrom_ = ReadAll(kTrace).size();
+  const size_t from_[2] = {ReadAll(kPrinted[0]).size(), ReadAll(kPrinted[1]).size()};
   DWORD uiThread_ = 0;
 };
 

@@ -91,19 +91,17 @@ INSTANTIATE_TEST_SUITE_P(Tuner, QuitWhileRecording,
 // and registered to be restarted so. Wine's stubs print each call on the
 // calling thread, a pointer in 8 or 16 digits.
 TEST(EndOfSession, RefusedWhileRecordingAndAnInstallersCloseEndsTheProgramAfter) {
-  const std::string traces = Built("WINE_STDERR", ""), before = ReadAll(traces);
   Session s;
   s.arguments = "/background";
   ASSERT_TRUE(s.Start({"WINEDEBUG=-all,fixme+process,fixme+graphics"}) && !s.Visible());
-  const std::string ui = Said(u8"%04x:fixme:", int(GetWindowThreadProcessId(s.dialog, nullptr))),
-                    dialog = std::string(sizeof(HWND) * 2 - 8, '0') +
+  const std::string dialog = std::string(sizeof(HWND) * 2 - 8, '0') +
                              Said(u8"%08X", int(uintptr_t(s.dialog))),
                     reason = "graphics:ShutdownBlockReasonCreate (" + dialog +
                              R"(, L"\9332\753b\4e2d\3067\3059\3002"): stub|)";
   const auto calls = [&] {
     std::string found;
-    for (const std::string& line : Split(ReadAll(traces).substr(before.size()), "\n"))
-      if (line.starts_with(ui)) found += line.substr(ui.size()) + "|";
+    for (const std::string& line : s.Printed(false, ":fixme:"))
+      found += line.substr(line.find(":fixme:") + 7) + "|";
     return found;
   };
   const int64_t startMs = (NowMs() / 1000 + 1) * 1000;

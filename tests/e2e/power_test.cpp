@@ -25,32 +25,25 @@ constexpr uint64_t kCancel = 0;
 TEST(Power, HeldNearAndDuringRecordingsAndWokenTwoMinutesBeforeTheEarliestStart) {
   TIME_ZONE_INFORMATION zone;
   ASSERT_EQ((GetTimeZoneInformation(&zone), zone.Bias), 300) << "not TZ=America/New_York";
-  // What the program's UI thread printed after this point: its standard
-  // error is this driver's, and scripts/wine-run.sh names both files.
-  const std::string files[2] = {Built("SERVER_TRACE", ""), Built("WINE_STDERR", "")};
-  const size_t from[2] = {ReadAll(files[0]).size(), ReadAll(files[1]).size()};
   Session s;
   const auto later = [](const Time& start) { return Line(start, start, "@13", "later.ts2"); };
   s.Write(kSchedule, CrLf({later({2030, 2, 31, 12, 0, 0}), later({2030, 3, 10, 3, 1, 0}),
                            later({2031, 6, 1, 12, 0, 0})}));
   ASSERT_TRUE(s.Start({"WINEDEBUG=warn+ntdll,fixme+powermgnt,trace+sync"}));
-  const std::string ui = Said(u8"%04x:", int(GetWindowThreadProcessId(s.dialog, nullptr)));
-  const auto printed = [&](int file, const std::string& what, size_t at, size_t n) {
-    Texts found;
-    for (const std::string& line : Split(ReadAll(files[file]).substr(from[file]), "\n"))
-      if (line.starts_with(ui) && line.find(what) != std::string::npos)
-        found.push_back(line.substr(line.find(what) + at, n));
-    return found;
-  };
   const auto wakes = [&] {
     std::vector<uint64_t> asked;
-    for (const std::string& a : printed(0, "_timer( handle=", 0, std::string::npos))
+    for (const std::string& a : s.Printed(true, "_timer( handle="))
       asked.push_back(a.find("expire=") == std::string::npos
                           ? kCancel
                           : std::stoull(a.substr(a.find("expire=") + 7), nullptr, 16));
     return asked;
   };
-  const auto holds = [&] { return printed(1, "NtSetThreadExecutionState (", 27, 10); };
+  const auto holds = [&] {
+    Texts flags;
+    for (const std::string& a : s.Printed(false, "NtSetThreadExecutionState ("))
+      flags.push_back(a.substr(a.find("State (") + 7, 10));
+    return flags;
+  };
   std::vector<uint64_t> expected;
   const auto then = [&](uint64_t wake) {
     expected.push_back(wake);
@@ -112,8 +105,8 @@ TEST(Power, HeldNearAndDuringRecordingsAndWokenTwoMinutesBeforeTheEarliestStart)
   EXPECT_EQ(s.Exit(), 0u);
   then(kCancel);
   EXPECT_EQ(holds(), (Texts{"0x80000001", "0x80000000", "0x80000001", "0x80000000"}));
-  EXPECT_EQ(printed(1, ",00000001,0x00000000,(nil))", 0, 99).size(), 8u) << "NtSetTimer resuming";
-  EXPECT_EQ(printed(1, "fixme:powermgnt:PowerCreateRequest", 0, 99).size(), 1u);
+  EXPECT_EQ(s.Printed(false, ",00000001,0x00000000,(nil))").size(), 8u) << "NtSetTimer resuming";
+  EXPECT_EQ(s.Printed(false, "fixme:powermgnt:PowerCreateRequest").size(), 1u);
 }
 
 }  // namespace

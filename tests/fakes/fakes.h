@@ -18,6 +18,13 @@ std::string Printf(const char* format, auto... args) {
   return text;
 }
 
+inline std::vector<std::string> Split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  for (size_t start = 0, end = 0; end != std::string::npos; start = end + separator.size())
+    parts.push_back(text.substr(start, (end = text.find(separator, start)) - start));
+  return parts;
+}
+
 // CharNextA under code page 932: a lead byte takes its trail byte along.
 inline const char* Cp932Next(const char* text) {
   const auto byte = static_cast<unsigned char>(*text);
