@@ -61,7 +61,6 @@ TEST_P(FailingSaves, LoggedOnceForEachRunKeepTheListAndHealWithinTwoTicks) {
     return std::ranges::distance(std::filesystem::recursive_directory_iterator(s.Path("")));
   };
   for (size_t failures = 1; failures <= 2; ++failures) {
-    Progress(Said(u8"saves: failing run %d", int(failures)));
     const HANDLE held = full ? nullptr
                              : CreateFileA(s.Path(kSchedule).c_str(), GENERIC_READ, FILE_SHARE_READ,
                                            nullptr, OPEN_EXISTING, 0, nullptr);

@@ -41,8 +41,7 @@ TEST(SecondCopy, ShowsTheRunningDialogAndEndsUnlessInAnotherFolderOrAfterACrash)
   EXPECT_NE(Process(exe).Up(), nullptr) << "the crashed copy still blocks";
 }
 
-// Asked to quit while a task records, or told that the Windows session ends:
-// the running task is stopped and the list saved (without it: only this save
+// Asked to quit while a task records: the running task is stopped and the list saved (without it: only this save
 // can bring back the file deleted after the first). The channel's first
 // character has '@' as its trail byte. The task ends after the test's time
 // is up; its 360 MB could warn only on a nearly full disk, in a log not read.
@@ -60,12 +59,7 @@ TEST_P(QuitWhileRecording, StopsTheTaskAndSaves) {
   // A save that this reading makes fail is made good at the next tick.
   ASSERT_TRUE(WaitUntil([&] { return s.Read(kSchedule) == kLater + "\r\n"; }));
   ASSERT_TRUE(DeleteFileA(s.Path(kSchedule).c_str()));
-  if (message == WM_ENDSESSION) {
-    // Refused while recording; the user shuts down anyway.
-    EXPECT_EQ(SendMessageA(s.dialog, WM_QUERYENDSESSION, 0, lParam), FALSE);
-  } else if (lParam != WM_RBUTTONDOWN) {
-    s.Tray(WM_LBUTTONDOWN);
-  }
+  if (lParam != WM_RBUTTONDOWN) s.Tray(WM_LBUTTONDOWN);
   PostMessageA(s.dialog, message, wParam, lParam);
   EXPECT_EQ(s.Exit(), 0u);
   EXPECT_EQ(s.Calls(), (Texts{"Quorvane_ManagerPing\t=1", "Quorvane_ChannelToFreq\t40\t1\t=327143",
@@ -74,14 +68,12 @@ TEST_P(QuitWhileRecording, StopsTheTaskAndSaves) {
   EXPECT_EQ(s.Read(kSchedule), kLater + "\r\n");
 }
 
-// The Exit button, the close command, the caption's close box, a right click
-// on the tray icon, the end of the session (a mask of flags: on 32-bit
-// Windows its top bit makes LPARAM negative).
+// The close command, the caption's close box, a right click on the tray
+// icon (the Exit button is the re-entry cases'; the end of the session is
+// the end-of-session case's and theirs).
 INSTANTIATE_TEST_SUITE_P(Tuner, QuitWhileRecording,
-                         ::testing::Values(Quit{WM_COMMAND, IDC_EXIT, 0}, Quit{WM_CLOSE, 0, 0},
-                                           Quit{WM_SYSCOMMAND, SC_CLOSE, 0},
-                                           Quit{kTrayMessage, 0, WM_RBUTTONDOWN},
-                                           Quit{WM_ENDSESSION, TRUE, LPARAM(ENDSESSION_LOGOFF)}));
+                         ::testing::Values(Quit{WM_CLOSE, 0, 0}, Quit{WM_SYSCOMMAND, SC_CLOSE, 0},
+                                           Quit{kTrayMessage, 0, WM_RBUTTONDOWN}));
 
 // Asked whether the session may end while a task records: refused with the
 // reason for a shutdown, a sign-out and an installer's close, granted when

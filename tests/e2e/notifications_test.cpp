@@ -37,16 +37,13 @@ TEST(Notifications, AFailureLoggedWhileHiddenShowsABalloonNothingElseDoes) {
   const auto pings = [&](const std::string& answer) {
     return Split(s.Read("journal.txt"), "Quorvane_ManagerPing\t=" + answer).size() - 1;
   };
-  Progress("notifications: a start that works, while hidden");
   ASSERT_TRUE(WaitUntil([&] { return pings("1") == 1; }, 6000));
   EXPECT_FALSE(WaitUntil(Balloon, 2500)) << "for a start that worked";
   s.Tray(WM_LBUTTONDOWN);
-  Progress("notifications: a start refused, while shown");
   ASSERT_TRUE(WaitUntil([&] { return pings("0") == 1; }, 6000));
   EXPECT_FALSE(WaitUntil(Balloon, 2500)) << "while the window was shown";
   SendMessageA(s.dialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
   EXPECT_FALSE(WaitUntil(Balloon, 2500)) << "once it was hidden again";
-  Progress("notifications: a start refused, while hidden");
   ASSERT_TRUE(WaitUntil([&] { return pings("0") == 2; }, 10000));
   EXPECT_TRUE(WaitUntil(Balloon, 5000)) << "for the tuner manager's absence while hidden";
 }
