@@ -257,28 +257,20 @@ class Session : public Process {
     return found;
   }
   // For a failure: the journal and the program's ticks (WM_TIMER as the Wine
-  // server delivered them, with the timer's settings in hex) from `fromMs` to
-  // `toMs`, each behind its Unix second and milliseconds; then the log.
+  // server delivered it, counting milliseconds as GetTickCount does) from
+  // `fromMs` to `toMs`, each behind its Unix second and milliseconds.
   void Explain(int64_t fromMs = 0, int64_t toMs = INT64_MAX) const {
     std::vector<std::pair<int64_t, std::string>> lines;
     for (const Call& call : Journal()) lines.emplace_back(call.ms, "journal " + call.text);
-    // The server counts milliseconds as GetTickCount does; a setting follows
-    // the tick that made it.
-    const int64_t serverZero = NowMs() - int64_t(GetTickCount());
-    for (int64_t tickMs = 0; const std::string& line : Printed(true, "msg=00000113")) {
-      const size_t time = line.find("time="), rate = line.find("rate=");
-      if (time != std::string::npos)
-        tickMs = serverZero + int64_t(std::stoul(line.substr(time + 5), nullptr, 16));
-      lines.emplace_back(tickMs, rate == std::string::npos
-                                     ? "tick"
-                                     : "timer set to 0x" + line.substr(rate + 5, 8));
-    }
+    for (const std::string& line : Printed(true, "msg=00000113, wparam=00000000, lparam"))
+      lines.emplace_back(
+          NowMs() - int64_t(GetTickCount() -
+                            std::stoul(line.substr(line.find("time=") + 5), nullptr, 16)),
+          "tick");
     std::ranges::stable_sort(lines, {}, &std::pair<int64_t, std::string>::first);
     std::printf("-- what the program did:\n");
     for (const auto& [ms, what] : lines)
       if (ms >= fromMs && ms <= toMs) std::printf("%s %s\n", Stamp(ms).c_str(), what.c_str());
-    if (SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, nullptr) != 0)
-      std::printf("-- log:\n%s\n", Text(IDC_LOG).c_str());
   }
 
   HWND Control(int id) const { return GetDlgItem(dialog, id); }

@@ -41,10 +41,10 @@ TEST(SecondCopy, ShowsTheRunningDialogAndEndsUnlessInAnotherFolderOrAfterACrash)
   EXPECT_NE(Process(exe).Up(), nullptr) << "the crashed copy still blocks";
 }
 
-// Asked to quit while a task records: the running task is stopped and the list saved (without it: only this save
-// can bring back the file deleted after the first). The channel's first
-// character has '@' as its trail byte. The task ends after the test's time
-// is up; its 360 MB could warn only on a nearly full disk, in a log not read.
+// Asked to quit while a task records: the running task is stopped and the list saved (without it:
+// only this save can bring back the file deleted after the first). The channel's first character
+// has '@' as its trail byte. The task ends after the test's time is up; its 360 MB could warn only
+// on a nearly full disk, in a log not read.
 using Quit = std::tuple<UINT, WPARAM, LPARAM>;
 class QuitWhileRecording : public ::testing::TestWithParam<Quit> {};
 

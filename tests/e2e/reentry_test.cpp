@@ -8,6 +8,7 @@ namespace e2e {
 namespace {
 
 const Texts kSlowStart = {"QUORVANE_STANDIN_SAVEFILE_MS=2500"};
+const std::string kLater = Line({2099, 3, 1, 0, 0, 0}, {2099, 3, 1, 1, 0, 0}, "@15", "c.ts2");
 
 // Due lines on channels 21 up to 20 + n, ending in `endYear`, and the calls
 // of a start with the stand-in's begin of SaveFile.
@@ -36,8 +37,7 @@ size_t Begun(const Session& s) {
 // the line first at the click, consumed by then; none goes.
 TEST(ReEntry, FlappingManagerAndDeletesDuringASaveFileThatRunsMessages) {
   Session s;
-  const std::string later = Line({2099, 3, 1, 0, 0, 0}, {2099, 3, 1, 1, 0, 0}, "@15", "c.ts2");
-  s.Write(kSchedule, CrLf(Cat(Due(4, 2008), {later})));
+  s.Write(kSchedule, CrLf(Cat(Due(4, 2008), {kLater})));
   ASSERT_TRUE(s.Start(Cat(kSlowStart, {"QUORVANE_STANDIN_FLAP=ping"})));
   ASSERT_TRUE(WaitUntil([&] { return Begun(s) == 1; }, 10000));
   for (int i = 0; i < 3; ++i) s.Select(0), s.Click(IDC_DELETE);
@@ -45,8 +45,8 @@ TEST(ReEntry, FlappingManagerAndDeletesDuringASaveFileThatRunsMessages) {
   // Without a channel file, the generated channels alone, the first chosen.
   EXPECT_EQ(s.Items(IDC_CHANNEL).size(), 78u);
   EXPECT_EQ(s.Text(IDC_CHANNEL), "@13");
-  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), Texts{later});
-  EXPECT_EQ(s.Read(kSchedule), CrLf({later}));
+  EXPECT_EQ(s.Items(IDC_SCHEDULE_LIST), Texts{kLater});
+  EXPECT_EQ(s.Read(kSchedule), CrLf({kLater}));
   const std::string kNoManager = Cp932(u8"チューナマネージャがみつかりません。");
   const char8_t *started = u8"タスク%d(%d,0)を開始しました。",
                 *stopped = u8"タスク%dを停止しました。";
@@ -85,18 +85,17 @@ TEST(ReEntry, QuitDuringAStartWaitsForThePass) {
 // start returns, nothing more starts, and the program ends by itself.
 TEST(ReEntry, SessionEndDuringAStartStopsAndSavesAtOnce) {
   Session s;
-  const std::string later = Line({2099, 3, 1, 0, 0, 0}, {2099, 3, 1, 1, 0, 0}, "@15", "c.ts2");
-  s.Write(kSchedule, CrLf(Cat(Due(3), {later})));
+  s.Write(kSchedule, CrLf(Cat(Due(3), {kLater})));
   ASSERT_TRUE(s.Start(kSlowStart));
   ASSERT_TRUE(WaitUntil([&] { return Begun(s) == 2; }, 10000));
   SendMessageA(s.dialog, WM_ENDSESSION, TRUE, 0);
-  EXPECT_EQ(s.Calls(), Cat(StartOf(23, 1),
-                           {StartOf(22, 2)[0], StartOf(22, 2)[1], StartOf(22, 2)[2], StopCall(1)}));
-  EXPECT_EQ(s.Read(kSchedule), CrLf({Due(1)[0], later}));
+  const Texts second = StartOf(22, 2),
+              atOnce = Cat(StartOf(23, 1), {second[0], second[1], second[2], StopCall(1)});
+  EXPECT_EQ(s.Calls(), atOnce);
+  EXPECT_EQ(s.Read(kSchedule), CrLf({Due(1)[0], kLater}));
   EXPECT_EQ(s.Exit(10000), 0u);
-  EXPECT_EQ(s.Calls(), Cat(StartOf(23, 1), {StartOf(22, 2)[0], StartOf(22, 2)[1], StartOf(22, 2)[2],
-                                            StopCall(1), StartOf(22, 2)[3], StopCall(2)}));
-  EXPECT_EQ(s.Read(kSchedule), CrLf({Due(1)[0], later}));
+  EXPECT_EQ(s.Calls(), Cat(atOnce, {second[3], StopCall(2)}));
+  EXPECT_EQ(s.Read(kSchedule), CrLf({Due(1)[0], kLater}));
 }
 
 }  // namespace
