@@ -55,6 +55,14 @@ fi
 
 SECONDS=0
 status=passed
-ctest --preset "$preset" --timeout 600 -j2 --repeat "until-fail:$times" || status=failed
+# Every test's output is kept, the passing ones' too, to count what a timed
+# case did again: a launch that came up too late to judge, resumes sent too
+# late to tell.
+log=$root/build/$preset/repeat.log
+ctest --preset "$preset" --timeout 600 -j2 --repeat "until-fail:$times" -V >"$log" 2>&1 || status=failed
+grep -E '^[0-9]+/[0-9]+ Test|tests passed|tests failed' "$log" | tail -n 3 || true
+echo "repeat: soak launches made again (up too late): $(grep -c 'too late, launched again' "$log")"
+echo "repeat: resumes sent again (too close to a tick): $(grep -c 'power: resumes sent' "$log") sent for $(grep -c 'Power.Held.*Passed' "$log") passing runs"
+echo "repeat: the whole output is in $log"
 echo "repeat: $preset $times times ($([[ -n $load ]] && echo load || echo "no load")): $status in $SECONDS s"
 [[ $status == passed ]]

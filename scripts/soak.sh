@@ -112,6 +112,8 @@ if [[ -f $recordings/lateness.tsv ]]; then
 fi
 if [[ $status -eq 0 ]]; then
   grep '^soak:' "$results/driver.log" | tee "$results/figures.txt" || true
+  echo "soak: launches made again, up too late to judge: $(grep -c 'too late, launched again' "$results/driver.log")" |
+    tee -a "$results/figures.txt"
   passed=$((passed + 1))
 else
   cat "$results/driver.log"

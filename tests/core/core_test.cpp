@@ -129,21 +129,21 @@ TEST_F(DueEvents, StartsDueLinesFromTheLastUpAndStopsThemAtTheirEndWhereverTheCl
   EXPECT_EQ(notices, "") << "starts and stops that worked are for the log alone";
 }
 
-TEST_F(DueEvents, AFullTableDropsOneDueLinePerTickAndSavesNothing) {
+// A full table drops one due line a tick and saves nothing (a pass with
+// nothing to start saves again); a start refused, a stop refused, no tuner
+// manager are logged; none leaves a task behind.
+TEST_F(DueEvents, AFullTableAndRefusalsAreLoggedAndLeaveNoTaskBehind) {
   std::string keepAll;
   for (int i = 0; i < kTaskSlotCount; ++i) keepAll += Occupy(i, 900 + i, 230000);
   Add(Entry(210000, 220000, "@1\ta"));
   Add(Entry(210001, 220000, "@1\tb"));
   disk["s.ini"] = "old";
-  EXPECT_EQ(TickAt(210001), keepAll + "101(,,)|");
-  EXPECT_EQ(TickAt(210002), keepAll + "101(,,)|");
+  for (int second = 1; second <= 2; ++second)
+    EXPECT_EQ(TickAt(210000 + second), keepAll + "101(,,)|");
   EXPECT_EQ(disk["s.ini"], "old");
-  EXPECT_EQ(TickAt(210003), keepAll);  // a pass with nothing to start saves again
+  EXPECT_EQ(TickAt(210003), keepAll);
   EXPECT_EQ(disk["s.ini"], "");
-  EXPECT_EQ(notices, "101(,,)|101(,,)|");
-}
-
-TEST_F(DueEvents, RefusalsAreLoggedAndLeaveNoTaskBehind) {
+  ResetTaskSlots(state.tasks);
   refuse = "ping";
   for (int i = 1; i <= 2; ++i) Add(Entry(210000 + i, 220000, "@1\tf"));
   EXPECT_EQ(TickAt(210005), "ping|102(,,)|ping|102(,,)|");
@@ -156,7 +156,7 @@ TEST_F(DueEvents, RefusalsAreLoggedAndLeaveNoTaskBehind) {
             "113(,,)|keep 77|keep 88|stop 77|105(3,,)|ping|freq 27 1|save 271 0 1 5 "
             "rec.ts2|103(0,27,1)|");
   EXPECT_EQ(TickAt(220000), "keep 88|");  // nothing for the refused start's handle
-  EXPECT_EQ(notices, "102(,,)|113(,,)|103(0,27,1)|")
+  EXPECT_EQ(notices, "101(,,)|101(,,)|102(,,)|113(,,)|103(0,27,1)|")
       << "one notice a pass, with the newest failure";
   for (int id : {105, 108, 112, 113}) EXPECT_TRUE(NotifiesUser(id)) << id;
 }
@@ -223,7 +223,7 @@ TEST_P(ReEntry, CommandsWaitForTheTickTheSessionsEndStopsAndSavesAtOnce) {
   EXPECT_EQ(started, ended ? std::string(call) == "save" ? "d" : "" : "abcd");
   const auto times = [&](const std::string& text) { return fakes::Split(calls, text).size() - 1; };
   EXPECT_EQ(times("save "), started.size()) << "a recording of no listed line: " << calls;
-  for (const char* once : {"stop 500|", "stop 600|", ended ? "close|" : "close shown|"})
+  for (const char* once : {"stop 500|", "stop 600|", ended ? "close|" : "Close|"})
     EXPECT_EQ(times(once), 1u) << once << " in " << calls;
   EXPECT_LE(times("keep 600|"), 1u) << "a tick inside the tick";
   EXPECT_TRUE(power.ends_with("release|cancel|")) << power;
@@ -232,10 +232,7 @@ TEST_P(ReEntry, CommandsWaitForTheTickTheSessionsEndStopsAndSavesAtOnce) {
 INSTANTIATE_TEST_SUITE_P(InsideEachCall, ReEntry,
                          ::testing::Combine(::testing::Values("save", "stop", "ping", "keep"),
                                             ::testing::Values("Quit", "DeleteFirstThrice", "Add",
-                                                              "SessionEnd", "Resume")),
-                         [](const auto& c) {
-                           return std::get<1>(c.param) + "_in_" + std::get<0>(c.param);
-                         });
+                                                              "SessionEnd", "Resume")));
 
 // From the later of start and now (07:03:09 on 5 January 2009) to the end,
 // in real seconds (across a day, a short month, the leap day of 2400 and the
@@ -289,7 +286,6 @@ TEST(Power, WokenForTheFirstRealSecondAStartIsDueHeldFromTwoMinutesBefore) {
   EXPECT_EQ(wake(2027, 12, 31, 23, 59, 59), "none") << "past";
   EXPECT_EQ(wake(4100, 1, 1, 0, 0, 0), "none") << "wrapped";
   EXPECT_EQ(wake(2028, 1, 10, 12, 0, 60), "2028-01-10 12:01:00");
-  EXPECT_EQ(wake(2029, 2, 31, 8, 0, 0), "2029-03-01 00:00:00");
   EXPECT_EQ(wake(2028, 2, 29, 8, 0, 0), "2028-02-29 08:00:00");
   EXPECT_EQ(wake(2029, 2, 29, 8, 0, 0), "2029-03-01 00:00:00");
   EXPECT_EQ(wake(2100, 2, 29, 8, 0, 0), "2100-03-01 00:00:00");

@@ -47,14 +47,14 @@ TEST(Dialog, StartsInTheTrayShowsNowAndTheChannelsBrowsesAndEditsTheScheduleFile
   EXPECT_EQ(start, form.substr(20, 19)) << "start and end boxes differ";
   EXPECT_TRUE(start >= before && start <= after) << start;
   EXPECT_EQ(s.Items(IDC_CHANNEL), Cat(channels, generated));
+  EXPECT_EQ(s.Text(IDC_CHANNEL), channels[0]) << "the first not chosen";
 
   // Started in the tray (minimising is in the second copy's test).
   EXPECT_FALSE(s.Visible());
   // A restarted notification area has lost the icon and says TaskbarCreated:
   // the hidden program puts it back.
-  const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
   ASSERT_TRUE(s.TrayIcon(NIM_DELETE));
-  SendMessageA(s.dialog, taskbarCreated, 0, 0);
+  SendMessageA(s.dialog, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
   EXPECT_TRUE(WaitUntil([&] { return s.TrayIcon() && !s.Visible(); }));
   s.Tray(WM_LBUTTONDOWN);
   EXPECT_TRUE(WaitUntil([&] { return s.Visible() && !s.TrayIcon(); }));

@@ -246,14 +246,15 @@ class Session : public Process {
     return true;
   }
   // What Wine printed since the session began, of the program's UI thread
-  // (lines that begin with its id): the server's trace of timers, or the
-  // standard error this driver shares with the program.
+  // (lines that begin with its id, left out here): the server's trace of
+  // timers, or the standard error this driver shares with the program.
   Texts Printed(bool fromServer, const std::string& what) const {
     Texts found;
     const std::string text = ReadAll(kPrinted[!fromServer]), ui = Said(u8"%04x:", int(uiThread_));
     for (const std::string& line :
          Split(text.substr(std::min(from_[!fromServer], text.size())), "\n"))
-      if (line.starts_with(ui) && line.find(what) != std::string::npos) found.push_back(line);
+      if (line.starts_with(ui) && line.find(what) != std::string::npos)
+        found.push_back(line.substr(ui.size()));
     return found;
   }
   // For a failure: the journal and the program's ticks (WM_TIMER as the Wine

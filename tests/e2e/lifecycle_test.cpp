@@ -68,11 +68,11 @@ TEST_P(QuitWhileRecording, StopsTheTaskAndSaves) {
   EXPECT_EQ(s.Read(kSchedule), kLater + "\r\n");
 }
 
-// The close command, the caption's close box, a right click on the tray
-// icon (the Exit button is the re-entry cases'; the end of the session is
-// the end-of-session case's and theirs).
+// The caption's close box (the close command through the dialog manager), a
+// right click on the tray icon (the Exit button is the re-entry cases'; the
+// end of the session is the end-of-session case's and theirs).
 INSTANTIATE_TEST_SUITE_P(Tuner, QuitWhileRecording,
-                         ::testing::Values(Quit{WM_CLOSE, 0, 0}, Quit{WM_SYSCOMMAND, SC_CLOSE, 0},
+                         ::testing::Values(Quit{WM_SYSCOMMAND, SC_CLOSE, 0},
                                            Quit{kTrayMessage, 0, WM_RBUTTONDOWN}));
 
 // Asked whether the session may end while a task records: refused with the
@@ -88,14 +88,9 @@ TEST(EndOfSession, RefusedWhileRecordingAndAnInstallersCloseEndsTheProgramAfter)
   ASSERT_TRUE(s.Start({"WINEDEBUG=-all,fixme+process,fixme+graphics"}) && !s.Visible());
   const std::string dialog = std::string(sizeof(HWND) * 2 - 8, '0') +
                              Said(u8"%08X", int(uintptr_t(s.dialog))),
-                    reason = "graphics:ShutdownBlockReasonCreate (" + dialog +
+                    reason = "fixme:graphics:ShutdownBlockReasonCreate (" + dialog +
                              R"(, L"\9332\753b\4e2d\3067\3059\3002"): stub|)";
-  const auto calls = [&] {
-    std::string found;
-    for (const std::string& line : s.Printed(false, ":fixme:"))
-      found += line.substr(line.find(":fixme:") + 7) + "|";
-    return found;
-  };
+  const auto calls = [&] { return Join(s.Printed(false, "fixme:"), "|") + "|"; };
   const int64_t startMs = (NowMs() / 1000 + 1) * 1000;
   s.Add({Line(LocalAt(startMs), LocalAt(startMs + 6000), "@27", "end.ts2"), kLater});
   ASSERT_TRUE(WaitUntil([&] { return s.Has("SaveFile"); }));
@@ -107,9 +102,9 @@ TEST(EndOfSession, RefusedWhileRecordingAndAnInstallersCloseEndsTheProgramAfter)
   const size_t journalled = s.Journal().size();
   EXPECT_TRUE(WaitUntil([&] { return s.Journal().size() > journalled; }) && !s.Has("Stop"));
   ASSERT_TRUE(WaitUntil([&] { return s.Has("Stop"); }, 8000));
-  const std::string expected = R"(process:RegisterApplicationRestart (L"/background",0)|)" +
-                               reason + reason + reason + "graphics:ShutdownBlockReasonDestroy (" +
-                               dialog + "): stub|";
+  const std::string expected = R"(fixme:process:RegisterApplicationRestart (L"/background",0)|)" +
+                               reason + reason + reason +
+                               "fixme:graphics:ShutdownBlockReasonDestroy (" + dialog + "): stub|";
   EXPECT_TRUE(WaitUntil([&] { return calls() == expected; }, 3000)) << calls();
   EXPECT_EQ(ask(0) + ask(ENDSESSION_CLOSEAPP), 2 * TRUE);
   ASSERT_TRUE(DeleteFileA(s.Path(kSchedule).c_str()));

@@ -10,11 +10,10 @@ namespace {
 bool Balloon() {
   DWORD explorer = 0;  // the process of the tray, which draws the balloons
   GetWindowThreadProcessId(FindWindowA("Shell_TrayWnd", nullptr), &explorer);
-  for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "tooltips_class32", nullptr));) {
-    DWORD process = 0;
+  DWORD process = 0;
+  for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "tooltips_class32", nullptr));)
     if (GetWindowThreadProcessId(w, &process) && process == explorer && IsWindowVisible(w))
       return true;
-  }
   return false;
 }
 

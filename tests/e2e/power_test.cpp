@@ -39,9 +39,8 @@ TEST(Power, HeldNearAndDuringRecordingsAndWokenTwoMinutesBeforeTheEarliestStart)
     return asked;
   };
   const auto holds = [&] {
-    Texts flags;
-    for (const std::string& a : s.Printed(false, "NtSetThreadExecutionState ("))
-      flags.push_back(a.substr(a.find("State (") + 7, 10));
+    Texts flags = s.Printed(false, "NtSetThreadExecutionState (");
+    for (std::string& a : flags) a = a.substr(a.find("State (") + 7, 10);
     return flags;
   };
   std::vector<uint64_t> expected;

@@ -110,9 +110,7 @@ struct FakeWorld : ScheduleList, LogPane, Clock, MessageTable, Files, Power, Tic
   void CancelWake() override { power += "cancel|"; }
   void SetTickTimer(int32_t delayMs) override { timer += Printf("%d|", delayMs); }
   void BrowseForFile() override { journal += "browse|"; }
-  void CloseWindow(bool shown) override {
-    journal += shown ? "close shown|" : "close|", gone = true;
-  }
+  void CloseWindow(bool shown) override { journal += shown ? "Close|" : "close|", gone = true; }
   static std::string& Bytes(FileHandle file) { return *reinterpret_cast<std::string*>(file); }
 
   // Each call is journalled as "name arguments|"; every name has four letters.
