@@ -38,11 +38,7 @@ trap 'exit 143' TERM
 
 git clone -q "$root" "$work/src"
 cd "$work/src"
-quorvane_wine_env
-export WINEPREFIX=$work/wine
-quorvane_prepare_prefix "$WINEPREFIX"
-quorvane_start_wineserver "$WINEPREFIX" "" trace
-[[ -n ${DISPLAY:-} ]] || quorvane_start_xvfb
+quorvane_fresh_test_wine "$work/wine"
 cmake --preset "$preset" >/dev/null
 
 caught=0 missed=0

@@ -41,12 +41,8 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-quorvane_wine_env
-export WINEPREFIX=$work/wine
-echo "repeat: a fresh Wine prefix in $WINEPREFIX"
-quorvane_prepare_prefix "$WINEPREFIX"
-quorvane_start_wineserver "$WINEPREFIX" "" trace
-[[ -n ${DISPLAY:-} ]] || quorvane_start_xvfb
+echo "repeat: a fresh Wine prefix in $work/wine"
+quorvane_fresh_test_wine "$work/wine"
 if [[ -n $load ]]; then
   sh -c 'while :; do :; done' &
   hog=$!

@@ -100,6 +100,15 @@ quorvane_start_wineserver() {
   return 1
 }
 
+# A Wine prefix made fresh at $1 with a server that traces timers, as the
+# Windows tests run, and Xvfb where there is no display.
+quorvane_fresh_test_wine() {
+  quorvane_wine_env
+  export WINEPREFIX=$1
+  quorvane_prepare_prefix "$WINEPREFIX" && quorvane_start_wineserver "$WINEPREFIX" "" trace || return 1
+  [[ -n ${DISPLAY:-} ]] || quorvane_start_xvfb
+}
+
 # Ends every Wine process of the prefix $1 and its server.
 quorvane_stop_wineserver() {
   WINEPREFIX=$1 "$QUORVANE_WINESERVER" -k >/dev/null 2>&1 || true
