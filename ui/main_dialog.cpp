@@ -180,9 +180,12 @@ void InitMainDialog(HWND dialog) {
   GetLocalTime(&now);
   ShowTimeInGroup(dialog, kStartGroup, now);
   ShowTimeInGroup(dialog, kEndGroup, now);
-  HideToTray(dialog);
+  // The icon comes once the list is read: what it offers (the dialog, quit)
+  // then shows the schedule, and the failures that planning may log have the
+  // icon to show their notice on.
   DialogSurroundings surroundings(dialog);
   surroundings.LoadSchedule();
+  HideToTray(dialog);
   quorvane::ComputeNextEvent(g_application.scheduler, surroundings.list());
   quorvane::PlanPower(g_application.scheduler, surroundings.world());
   quorvane::RephaseTicks(g_application.scheduler, surroundings.world());

@@ -101,12 +101,13 @@ quorvane_start_wineserver() {
 }
 
 # A Wine prefix made fresh at $1 with a server that traces timers, as the
-# Windows tests run, and Xvfb where there is no display.
+# Windows tests run, and Xvfb where there is no display. The display comes
+# first: a prefix booted without one gives its later windows no driver.
 quorvane_fresh_test_wine() {
   quorvane_wine_env
   export WINEPREFIX=$1
-  quorvane_prepare_prefix "$WINEPREFIX" && quorvane_start_wineserver "$WINEPREFIX" "" trace || return 1
-  [[ -n ${DISPLAY:-} ]] || quorvane_start_xvfb
+  [[ -n ${DISPLAY:-} ]] || quorvane_start_xvfb || return 1
+  quorvane_prepare_prefix "$WINEPREFIX" && quorvane_start_wineserver "$WINEPREFIX" "" trace
 }
 
 # Ends every Wine process of the prefix $1 and its server.

@@ -177,7 +177,7 @@ struct Process {
         return window;
     return nullptr;
   }
-  // The main dialog once it is up with its tray icon, or nullptr.
+  // The main dialog once it is up with its tray icon, its list read; or nullptr.
   HWND Up() const {
     HWND dialog = nullptr;
     return WaitUntil([&] { return (dialog = Find()) && TrayIcon(dialog); }, 15000) ? dialog
