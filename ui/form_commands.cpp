@@ -3,6 +3,7 @@
 #include <commdlg.h>
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 #include "core/schedule_entry.h"
@@ -29,6 +30,13 @@ constexpr int kFormControls[quorvane::kEntryFieldCount] = {
     IDC_END_MINUTE,   IDC_END_SECOND,  IDC_CHANNEL,   IDC_FILE_NAME,
 };
 
+// False when no line is selected or it cannot be read.
+bool ReadSelectedLine(HWND dialog, std::span<char, quorvane::kTextCapacity> line) {
+  const LRESULT selected = SendDlgItemMessageA(dialog, IDC_SCHEDULE_LIST, LB_GETCURSEL, 0, 0);
+  return selected != LB_ERR && ListBoxScheduleList(GetDlgItem(dialog, IDC_SCHEDULE_LIST))
+                                   .GetLine(static_cast<int32_t>(selected), line);
+}
+
 }  // namespace
 
 void AddEntryFromForm(HWND dialog) {
@@ -48,13 +56,8 @@ void AddEntryFromForm(HWND dialog) {
 }
 
 void ShowSelectedEntry(HWND dialog) {
-  const LRESULT selected = SendDlgItemMessageA(dialog, IDC_SCHEDULE_LIST, LB_GETCURSEL, 0, 0);
-  if (selected == LB_ERR) return;
   char line[quorvane::kTextCapacity];
-  if (!ListBoxScheduleList(GetDlgItem(dialog, IDC_SCHEDULE_LIST))
-           .GetLine(static_cast<int32_t>(selected), line)) {
-    return;
-  }
+  if (!ReadSelectedLine(dialog, line)) return;
   char field[quorvane::kTextCapacity];
   for (int i = 0; i < quorvane::kEntryFieldCount; ++i) {
     quorvane::CopyField(line, i, field);
@@ -65,11 +68,9 @@ void ShowSelectedEntry(HWND dialog) {
 // The line goes by its text: a Delete held while a tick runs finds it
 // wherever the tick left it, or not at all once it has started.
 void DeleteSelectedEntry(HWND dialog) {
-  const LRESULT selected = SendDlgItemMessageA(dialog, IDC_SCHEDULE_LIST, LB_GETCURSEL, 0, 0);
   char line[quorvane::kTextCapacity];
-  const bool read = selected != LB_ERR && ListBoxScheduleList(GetDlgItem(dialog, IDC_SCHEDULE_LIST))
-                                              .GetLine(static_cast<int32_t>(selected), line);
-  GiveCommand(dialog, quorvane::CommandKind::kDelete, read ? line : nullptr);
+  GiveCommand(dialog, quorvane::CommandKind::kDelete,
+              ReadSelectedLine(dialog, line) ? line : nullptr);
 }
 
 void BrowseForFile(HWND dialog) {
